@@ -1,0 +1,40 @@
+// Shared by every test program: each run gets its own empty HOME and XDG folders, so nothing a
+// test does can touch the real user's files, settings or autostart entries.
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace TestSupport {
+
+// Points HOME and the XDG folders at a fresh temporary folder for the life of the process.
+inline QString isolateHome() {
+    static QTemporaryDir dir(QDir::tempPath() + "/stowbay-test-XXXXXX");
+    const QString root = dir.path();
+    for (const char *sub : {"/config", "/data", "/cache", "/runtime"})
+        QDir().mkpath(root + sub);
+    QFile::setPermissions(root + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("HOME", root.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (root + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (root + "/data").toUtf8());
+    qputenv("XDG_CACHE_HOME", (root + "/cache").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", (root + "/runtime").toUtf8());
+    qputenv("XDG_CONFIG_DIRS", (root + "/config").toUtf8());
+    return root;
+}
+
+} // namespace TestSupport
+
+// QTEST_MAIN with an isolated home folder, set up before the application object exists.
+#define STOWBAY_TEST_MAIN(TestClass)                                                                         \
+    int main(int argc, char **argv) {                                                                        \
+        TestSupport::isolateHome();                                                                          \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestClass tc;                                                                                        \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
