@@ -1,7 +1,310 @@
 #include "StowbayStore.h"
 
-StowbayStore::StowbayStore(AppSettings &settings, QObject *parent) : QObject(parent) {
-    (void)settings;
+#include "FileBookmark.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+#include <QSet>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+QString lastPathComponent(const QString &path) {
+    if (path == QLatin1String("/")) return path;
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-StowbayStore::~StowbayStore() = default;
+// The path of a local file URL with "." and ".." components and repeated or trailing slashes
+// removed; symbolic links are not resolved. nullopt for anything that is not a local file, and for
+// names that are not valid UTF-8: the program keeps paths as text, and such a name would come back
+// as a different path that names no file.
+std::optional<QString> standardizedFilePath(const QUrl &url) {
+    if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    const QString path = QString::fromUtf8(bytes);
+    if (bytes.contains('\0') || path.toUtf8() != bytes || !path.startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    return QDir::cleanPath(path);
+}
+
+// Replaces the stored file in one step, so a crash leaves the old list or the new one. The folder
+// and the file are private to the user: the list names the user's files.
+void writeStoredFile(const QString &path, const QByteArray &bytes) {
+    const QString folder = QFileInfo(path).absolutePath();
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    file.write(bytes);
+    file.commit();
+}
+
+void onMainThread(std::function<void()> job) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(job), Qt::QueuedConnection);
+}
+
+} // namespace
+
+StowbayStore::StowbayStore(AppSettings &settings, QObject *parent) : QObject(parent), m_settings(settings) {
+    m_ioThread = new QThread;
+    m_ioThread->setObjectName(QStringLiteral("stowbay.store.io"));
+    m_ioContext = new QObject;
+    m_ioContext->moveToThread(m_ioThread);
+    m_ioThread->start(QThread::LowPriority);
+
+    m_saveWork.setSingleShot(true);
+    m_saveWork.setInterval(saveDelayMs);
+    connect(&m_saveWork, &QTimer::timeout, this, &StowbayStore::saveNow);
+
+    load();
+}
+
+// A pending debounced save is dropped; jobs already queued finish before the thread ends, and
+// their results find no store.
+StowbayStore::~StowbayStore() {
+    m_saveWork.stop();
+    runOnIOThreadAndWait([] {});
+    m_ioThread->quit();
+    m_ioThread->wait();
+    delete m_ioContext;
+    delete m_ioThread;
+}
+
+QString StowbayStore::fileURL() {
+    QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataFolder.isEmpty()) dataFolder = QDir::homePath() + QStringLiteral("/.local/share");
+    return dataFolder + QStringLiteral("/Stowbay/stowbay.json");
+}
+
+void StowbayStore::load() {
+    if (!m_settings.keepOnQuit()) return;
+    // Only a regular file is read: a pipe or a device put there would block or never end.
+    const QString path = fileURL();
+    if (!QFileInfo(path).isFile()) return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return;
+    std::optional<QList<StowbayItem>> decoded = StoredItems::decode(file.readAll());
+    if (!decoded) return;
+    m_items = std::move(*decoded);
+    for (const StowbayItem &item : std::as_const(m_items))
+        m_infos.insert(item.id, ItemInfo::placeholder(item.path));
+}
+
+void StowbayStore::scheduleSave() {
+    m_saveWork.start();
+}
+
+void StowbayStore::saveNow() {
+    m_saveWork.stop();
+    const QByteArray bytes = StoredItems::encode(m_items);
+    const QString path = fileURL();
+    QPointer<StowbayStore> store(this);
+    runOnIOThread([path, bytes, store] {
+        writeStoredFile(path, bytes);
+        onMainThread([store] {
+            if (store) emit store->saved();
+        });
+    });
+}
+
+void StowbayStore::flush() {
+    m_saveWork.stop();
+    saveNow();
+    runOnIOThreadAndWait([] {});
+}
+
+void StowbayStore::deletePersisted() {
+    m_saveWork.stop();
+    const QString path = fileURL();
+    runOnIOThreadAndWait([path] { QFile::remove(path); });
+}
+
+void StowbayStore::runOnIOThread(std::function<void()> job) {
+    QMetaObject::invokeMethod(m_ioContext, std::move(job), Qt::QueuedConnection);
+}
+
+void StowbayStore::runOnIOThreadAndWait(std::function<void()> job) {
+    QMetaObject::invokeMethod(m_ioContext, std::move(job), Qt::BlockingQueuedConnection);
+}
+
+ItemInfo StowbayStore::makeInfo(const QUrl &url) {
+    const QFileInfo file(url.toLocalFile());
+    ItemInfo info{url, file.exists(), false, std::nullopt};
+    if (info.exists) {
+        info.isDirectory = file.isDir();
+        if (!info.isDirectory) info.size = file.size();
+    }
+    return info;
+}
+
+void StowbayStore::add(const QList<QUrl> &urls, std::function<void(int)> completion) {
+    if (urls.isEmpty()) {
+        if (completion) completion(0);
+        return;
+    }
+    QPointer<StowbayStore> store(this);
+    runOnIOThread([urls, store, completion = std::move(completion)] {
+        QSet<QString> seenPaths;
+        Prepared prepared;
+        for (const QUrl &url : urls) {
+            const std::optional<QString> path = standardizedFilePath(url);
+            if (!path || seenPaths.contains(*path)) continue;
+            seenPaths.insert(*path);
+            const StowbayItem item{QUuid::createUuid(),
+                                   *path,
+                                   FileBookmark::create(*path),
+                                   lastPathComponent(*path),
+                                   QDateTime::currentDateTimeUtc(),
+                                   false};
+            prepared.append({item, makeInfo(QUrl::fromLocalFile(*path))});
+        }
+        onMainThread([store, prepared, completion] {
+            const int count = store ? store->merge(prepared) : 0;
+            if (completion) completion(count);
+        });
+    });
+}
+
+// Duplicates are decided here, against the list as it is now, so two overlapping adds of one file
+// add it once; a file known by the place it was moved to counts as kept too.
+int StowbayStore::merge(const Prepared &prepared) {
+    QSet<QString> knownPaths;
+    for (const StowbayItem &item : std::as_const(m_items))
+        knownPaths.insert(item.path);
+    for (const ItemInfo &info : std::as_const(m_infos))
+        knownPaths.insert(info.url.toLocalFile());
+
+    int count = 0;
+    for (const auto &[item, info] : prepared) {
+        if (m_items.size() >= capacity) break;
+        if (knownPaths.contains(item.path)) continue;
+        knownPaths.insert(item.path);
+        m_items.append(item);
+        m_infos.insert(item.id, info);
+        ++count;
+    }
+    if (count > 0) {
+        emit itemsChanged();
+        emit infosChanged();
+        scheduleSave();
+    }
+    return count;
+}
+
+void StowbayStore::remove(const QList<QUuid> &ids) {
+    const QSet<QUuid> idSet(ids.cbegin(), ids.cend());
+    const bool matches = std::any_of(m_items.cbegin(), m_items.cend(),
+                                     [&](const StowbayItem &item) { return idSet.contains(item.id); });
+    if (!matches) return;
+    m_items.removeIf([&](const StowbayItem &item) { return idSet.contains(item.id); });
+    for (const QUuid &id : idSet)
+        m_infos.remove(id);
+    emit itemsChanged();
+    emit infosChanged();
+    scheduleSave();
+}
+
+// Always saves, even when nothing changed.
+void StowbayStore::setPinned(const QList<QUuid> &ids, bool pinned) {
+    const QSet<QUuid> idSet(ids.cbegin(), ids.cend());
+    for (StowbayItem &item : m_items)
+        if (idSet.contains(item.id)) item.pinned = pinned;
+    emit itemsChanged();
+    scheduleSave();
+}
+
+void StowbayStore::clear() {
+    const qsizetype countBefore = m_items.size();
+    QList<QUuid> unpinned;
+    for (const StowbayItem &item : std::as_const(m_items))
+        if (!item.pinned) unpinned.append(item.id);
+    m_items.removeIf([](const StowbayItem &item) { return !item.pinned; });
+    for (const QUuid &id : std::as_const(unpinned))
+        m_infos.remove(id);
+    if (m_items.size() != countBefore) {
+        emit itemsChanged();
+        emit infosChanged();
+        scheduleSave();
+    }
+}
+
+void StowbayStore::purgeExpired() {
+    qint64 period = 0;
+    switch (m_settings.autoClear()) {
+    case AutoClear::never:
+        return;
+    case AutoClear::hour:
+        period = 3600;
+        break;
+    case AutoClear::day:
+        period = 86400;
+        break;
+    case AutoClear::week:
+        period = 604800;
+        break;
+    }
+    const QDateTime cutoff = QDateTime::currentDateTimeUtc().addSecs(-period);
+    QList<QUuid> expired;
+    for (const StowbayItem &item : std::as_const(m_items))
+        if (!item.pinned && item.addedAt < cutoff) expired.append(item.id);
+    if (!expired.isEmpty()) remove(expired);
+}
+
+void StowbayStore::refresh() {
+    const QList<StowbayItem> snapshot = m_items;
+    if (snapshot.isEmpty()) return;
+    QPointer<StowbayStore> store(this);
+    runOnIOThread([snapshot, store] {
+        QHash<QUuid, ItemInfo> newInfos;
+        QHash<QUuid, QString> movedPaths;
+        FileBookmark::Resolver resolver;
+        for (const StowbayItem &item : snapshot) {
+            QString path = item.path;
+            if (item.bookmark)
+                if (std::optional<QString> resolved = resolver.resolve(*item.bookmark)) path = *resolved;
+            const ItemInfo info = makeInfo(QUrl::fromLocalFile(path));
+            newInfos.insert(item.id, info);
+            if (info.exists && path != item.path) movedPaths.insert(item.id, path);
+        }
+        onMainThread([store, newInfos, movedPaths] {
+            if (store) store->applyRefresh(newInfos, movedPaths);
+        });
+    });
+}
+
+// Applies to the list as it is now: items added since the snapshot keep their infos, and results
+// for items removed since are dropped. Only a moved file changes the stored list.
+void StowbayStore::applyRefresh(const QHash<QUuid, ItemInfo> &newInfos,
+                                const QHash<QUuid, QString> &movedPaths) {
+    bool infoSet = false;
+    bool changed = false;
+    for (StowbayItem &item : m_items) {
+        if (auto info = newInfos.constFind(item.id); info != newInfos.cend()) {
+            m_infos.insert(item.id, *info);
+            infoSet = true;
+        }
+        if (auto moved = movedPaths.constFind(item.id); moved != movedPaths.cend() && *moved != item.path) {
+            item.path = *moved;
+            item.name = lastPathComponent(*moved);
+            changed = true;
+        }
+    }
+    if (changed) emit itemsChanged();
+    if (infoSet) emit infosChanged();
+    if (changed) scheduleSave();
+}
+
+std::optional<StowbayItem> StowbayStore::item(const QUuid &id) const {
+    for (const StowbayItem &item : m_items)
+        if (item.id == id) return item;
+    return std::nullopt;
+}

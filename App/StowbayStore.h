@@ -52,6 +52,23 @@ signals:
     void saved();
 
 private:
+    using Prepared = QList<std::pair<StowbayItem, ItemInfo>>;
+
+    void load();
+    static ItemInfo makeInfo(const QUrl &url);
+    int merge(const Prepared &prepared);
+    void applyRefresh(const QHash<QUuid, ItemInfo> &newInfos, const QHash<QUuid, QString> &movedPaths);
+    void scheduleSave();
+    void saveNow();
+    // Queues a job on the I/O thread, after every job queued before it.
+    void runOnIOThread(std::function<void()> job);
+    // Runs a job on the I/O thread and waits for it and for every job queued before it.
+    void runOnIOThreadAndWait(std::function<void()> job);
+
+    AppSettings &m_settings;
     QList<StowbayItem> m_items;
     QHash<QUuid, ItemInfo> m_infos;
+    QThread *m_ioThread = nullptr;
+    QObject *m_ioContext = nullptr; // lives on the I/O thread; its queued calls are the jobs
+    QTimer m_saveWork;              // the pending debounced save
 };
