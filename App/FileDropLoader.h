@@ -1,0 +1,18 @@
+// Turns what the user drops on the panel into plain local file URLs.
+#pragma once
+
+#include <QList>
+#include <QUrl>
+#include <functional>
+
+class QMimeData;
+
+namespace FileDropLoader {
+// Takes the drop's local file URLs (file URLs of this machine; web addresses, other hosts' files
+// and text that is no URL are left out) and hands them to `completion` exactly once, always later
+// and on the main thread, also when there are none. The data is read before load() returns.
+void load(const QMimeData *data, std::function<void(QList<QUrl>)> completion);
+
+// The local file URL `url` stands for, with no host; an empty URL when it is none.
+QUrl localFileURL(const QUrl &url);
+} // namespace FileDropLoader
