@@ -1,0 +1,76 @@
+// Stowbay's own file preview window: one item at a time out of a list that its data source
+// gives, with Left and Right to step through the list and Space or Escape to close it. Images
+// are scaled to fit, text files show their beginning in a monospaced font, folders list their
+// entries, and anything else shows a large icon with its name, kind, size and modification date.
+// It stays above every other window, the panel included.
+#pragma once
+
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QStackedWidget;
+class PreviewImageView;
+
+class PreviewPanelDataSource {
+public:
+    virtual ~PreviewPanelDataSource() = default;
+    virtual int numberOfPreviewItems() const = 0;
+    virtual QUrl previewItemURL(int index) const = 0;
+};
+
+class PreviewPanel : public QWidget {
+    Q_OBJECT
+public:
+    enum class Content { none, image, text, folder, file };
+
+    static constexpr qint64 textLimit = 256 * 1024; // bytes of a text file shown
+    static constexpr int folderLimit = 2000;        // entries of a folder listed
+
+    // The one preview window, created on first use; null without a running application.
+    static PreviewPanel *shared();
+
+    void setDataSource(PreviewPanelDataSource *source);
+    // Asks the data source again for its items.
+    void reloadData();
+    int currentPreviewItemIndex() const { return m_index; }
+    void setCurrentPreviewItemIndex(int index);
+    int itemCount() const { return m_urls.size(); }
+    QUrl currentPreviewItemURL() const;
+    Content currentContent() const { return m_content; }
+    // What the window says about the current item: the text shown, or the facts under the icon.
+    QString shownText() const;
+    // Shows the window in front of every other one and gives it the keyboard.
+    void makeKeyAndOrderFront();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    explicit PreviewPanel(QWidget *parent = nullptr);
+    void showCurrent();
+    void showImage(const QString &path);
+    void showText(const QString &path);
+    void showFolder(const QString &path);
+    void showFile(const QString &path);
+
+    PreviewPanelDataSource *m_source = nullptr;
+    QList<QUrl> m_urls;
+    int m_index = 0;
+    Content m_content = Content::none;
+    bool m_placed = false;
+    bool m_dirty = false; // the items changed since the window last drew one
+
+    QStackedWidget *m_pages = nullptr;
+    PreviewImageView *m_image = nullptr;
+    QPlainTextEdit *m_text = nullptr;
+    QListWidget *m_folder = nullptr;
+    QWidget *m_filePage = nullptr;
+    QLabel *m_fileIcon = nullptr;
+    QLabel *m_fileName = nullptr;
+    QLabel *m_fileFacts = nullptr;
+    QLabel *m_footer = nullptr;
+};
