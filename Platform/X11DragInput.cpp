@@ -1,0 +1,303 @@
+#include "X11DragInput.h"
+
+#include "PanelWindows.h"
+
+#include <QByteArray>
+#include <QSocketNotifier>
+#include <QUrl>
+
+// Xlib after Qt: its macros (None, CursorShape, ...) would break Qt's headers.
+#include "X11Errors.h"
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/Xfixes.h>
+#include <algorithm>
+#include <chrono>
+
+namespace {
+// The longest uri list read, in 32-bit units (4 MiB); a longer one is cut off at a line.
+constexpr long maxListLength = 1 << 20;
+// How deep the window tree is searched for the panel under a press (root, frame, client, ...).
+constexpr int maxWindowDepth = 6;
+} // namespace
+
+X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
+    m_sampler.setInterval(16);
+    m_sampler.setTimerType(Qt::PreciseTimer);
+    connect(&m_sampler, &QTimer::timeout, this, &X11DragInput::samplePointer);
+
+    m_display = XOpenDisplay(nullptr);
+    if (!m_display) return;
+    X11Errors::watch(m_display);
+    m_root = DefaultRootWindow(m_display);
+
+    m_xdndSelection = XInternAtom(m_display, "XdndSelection", False);
+    m_uriList = XInternAtom(m_display, "text/uri-list", False);
+    m_xdndTypeList = XInternAtom(m_display, "XdndTypeList", False);
+    m_property = XInternAtom(m_display, "_STOWBAY_DRAG_CONTENTS", False);
+
+    XSetWindowAttributes attributes{};
+    m_requestor =
+        XCreateWindow(m_display, m_root, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, &attributes);
+
+    int fixesError = 0, major = 0, minor = 0;
+    if (XFixesQueryExtension(m_display, &m_fixesEventBase, &fixesError) &&
+        XFixesQueryVersion(m_display, &major, &minor)) {
+        XFixesSelectSelectionInput(m_display, m_root, m_xdndSelection, XFixesSetSelectionOwnerNotifyMask);
+    } else {
+        m_fixesEventBase = -1;
+    }
+
+    int xiEvent = 0, xiError = 0;
+    major = 2;
+    minor = 2;
+    if (XQueryExtension(m_display, "XInputExtension", &m_xiOpcode, &xiEvent, &xiError) &&
+        XIQueryVersion(m_display, &major, &minor) == Success) {
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawButtonPress);
+        XISetMask(bits, XI_RawButtonRelease);
+        XISetMask(bits, XI_RawMotion);
+        XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
+        XISelectEvents(m_display, m_root, &mask, 1);
+    } else {
+        m_xiOpcode = -1;
+    }
+    XFlush(m_display);
+
+    m_notifier = new QSocketNotifier(ConnectionNumber(m_display), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &X11DragInput::processEvents);
+}
+
+X11DragInput::~X11DragInput() {
+    if (!m_display) return;
+    delete m_notifier;
+    X11Errors::unwatch(m_display);
+    XCloseDisplay(m_display);
+}
+
+double X11DragInput::now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+int X11DragInput::addMonitor(Handler handler) {
+    const int token = m_nextToken++;
+    m_handlers.insert(token, std::move(handler));
+    return token;
+}
+
+void X11DragInput::removeMonitor(int token) {
+    m_handlers.remove(token);
+}
+
+unsigned X11DragInput::pressedMouseButtons() {
+    // While an event is handed out, the answer belongs to that event.
+    if (m_dispatching) {
+        if (m_pointer) return m_pointer->buttons;
+        return m_leftDown ? leftButton : 0;
+    }
+    return queryPointer().buttons;
+}
+
+QPointF X11DragInput::mouseLocation() {
+    if (m_dispatching && m_pointer) return m_pointer->location;
+    const Pointer pointer = queryPointer();
+    if (m_dispatching) m_pointer = pointer;
+    return pointer.location;
+}
+
+void X11DragInput::setPointerSampling(bool on) {
+    if (!m_display || on == m_sampler.isActive()) return;
+    if (on) {
+        m_lastSample = QPointF(-1, -1);
+        m_sampler.start();
+    } else {
+        m_sampler.stop();
+    }
+}
+
+void X11DragInput::processEvents() {
+    if (!m_display) return;
+    // Handlers may make round trips that queue further events: those are handled here too.
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        handleEvent(event);
+    }
+}
+
+void X11DragInput::handleEvent(XEvent &event) {
+    if (event.type == GenericEvent && event.xcookie.extension == m_xiOpcode) {
+        const int type = event.xcookie.evtype;
+        // The idle path: motion with the left button up is all most events are, and is dropped
+        // before its data is even decoded.
+        if (type == XI_RawMotion) {
+            if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
+            return;
+        }
+        if (!XGetEventData(m_display, &event.xcookie)) return;
+        const int button = static_cast<XIRawEvent *>(event.xcookie.data)->detail;
+        XFreeEventData(m_display, &event.xcookie);
+        if (button != Button1) return;
+        if (type == XI_RawButtonPress) {
+            m_leftDown = true;
+            m_panelPress = pressWentDownOnPanel();
+        } else if (type == XI_RawButtonRelease) {
+            m_leftDown = false;
+            dispatch(MouseEvent::Type::leftMouseUp);
+            m_panelPress = false;
+        }
+        return;
+    }
+    if (m_fixesEventBase >= 0 && event.type == m_fixesEventBase + XFixesSelectionNotify) {
+        const auto &notify = reinterpret_cast<XFixesSelectionNotifyEvent &>(event);
+        // A source that lets go of the selection at the drop (owner None) starts nothing.
+        if (notify.selection == m_xdndSelection && notify.owner != None) dragPasteboardChanged(notify.owner);
+        return;
+    }
+    if (event.type == SelectionNotify && event.xselection.requestor == m_requestor) {
+        contentsArrived(event.xselection.property);
+        return;
+    }
+}
+
+void X11DragInput::dragPasteboardChanged(unsigned long owner) {
+    ++m_changeCount;
+    m_files.reset();
+    m_owner = owner;
+    // Asked at once: some sources answer only before the pointer has been over a drop target.
+    XConvertSelection(m_display, m_xdndSelection, m_uriList, m_property, m_requestor, CurrentTime);
+    XFlush(m_display);
+    m_pendingRequests.enqueue(m_changeCount);
+    if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
+}
+
+void X11DragInput::contentsArrived(unsigned long property) {
+    // Answers come in the order of the requests; only the one for the current drag matters.
+    const qint64 answered = m_pendingRequests.isEmpty() ? -1 : m_pendingRequests.dequeue();
+    std::optional<bool> files;
+    if (property != None) files = readFileURLs(property);
+    if (answered != m_changeCount) return;
+    if (!files) files = ownerOffersURLs();
+    m_files = files;
+    if (m_files && m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
+}
+
+// True when the list holds at least one file URL: web addresses, text and images do not count.
+std::optional<bool> X11DragInput::readFileURLs(unsigned long property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char *data = nullptr;
+    X11Errors::ErrorTrap trap(m_display);
+    const int status = XGetWindowProperty(m_display, m_requestor, property, 0, maxListLength, True,
+                                          AnyPropertyType, &type, &format, &count, &remaining, &data);
+    if (status != Success || !data) return std::nullopt;
+    const QByteArray list(reinterpret_cast<const char *>(data), format == 8 ? int(count) : 0);
+    XFree(data);
+    if (format != 8) return std::nullopt; // INCR or garbage: let the owner's type list decide
+    for (QByteArray line : list.split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        if (QUrl::fromEncoded(line).isLocalFile()) return true;
+    }
+    return false;
+}
+
+// When the contents cannot be read, the types the owner announces can still tell whether URLs
+// are offered at all; a source that offers few types announces none, and the answer stays open.
+std::optional<bool> X11DragInput::ownerOffersURLs() {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char *data = nullptr;
+    X11Errors::ErrorTrap trap(m_display);
+    const int status = XGetWindowProperty(m_display, m_owner, m_xdndTypeList, 0, 4096, False, XA_ATOM, &type,
+                                          &format, &count, &remaining, &data);
+    if (trap.sync() != Success || status != Success || !data) return std::nullopt;
+    std::optional<bool> offered;
+    if (format == 32) {
+        const auto *atoms = reinterpret_cast<const unsigned long *>(data);
+        offered = std::find(atoms, atoms + count, m_uriList) != atoms + count;
+    }
+    XFree(data);
+    return offered;
+}
+
+void X11DragInput::samplePointer() {
+    const Pointer pointer = queryPointer();
+    if (!(pointer.buttons & leftButton) || pointer.location == m_lastSample) return;
+    m_lastSample = pointer.location;
+    m_pointer = pointer;
+    dispatch(MouseEvent::Type::leftMouseDragged);
+}
+
+bool X11DragInput::pressWentDownOnPanel() {
+    Window window = m_root;
+    for (int depth = 0; depth < maxWindowDepth; ++depth) {
+        Window root = None, child = None;
+        int rootX = 0, rootY = 0, x = 0, y = 0;
+        unsigned mask = 0;
+        if (!XQueryPointer(m_display, window, &root, &child, &rootX, &rootY, &x, &y, &mask) || child == None)
+            return false;
+        if (PanelWindows::contains(child)) return true;
+        window = child;
+    }
+    return false;
+}
+
+X11DragInput::Pointer X11DragInput::queryPointer() {
+    Pointer pointer;
+    if (!m_display) return pointer;
+    Window root = None, child = None;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned mask = 0;
+    if (XQueryPointer(m_display, m_root, &root, &child, &rootX, &rootY, &x, &y, &mask)) {
+        pointer.location = QPointF(rootX, rootY);
+        pointer.buttons = (mask & Button1Mask) ? leftButton : 0;
+    }
+    processQueuedLater();
+    return pointer;
+}
+
+void X11DragInput::dispatch(MouseEvent::Type type) {
+    const MouseEvent event{type, now(), m_panelPress};
+    m_dispatching = true;
+    // A handler may remove a monitor (its own included) while the event is handed out.
+    const QMap<int, Handler> handlers = m_handlers;
+    for (const Handler &handler : handlers)
+        handler(event);
+    m_dispatching = false;
+    m_pointer.reset();
+}
+
+// A round trip may have read events into the connection's queue, where the socket notifier does
+// not see them: they are handled on the next turn of the event loop.
+void X11DragInput::processQueuedLater() {
+    if (m_processQueued || QLength(m_display) == 0) return;
+    m_processQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_processQueued = false;
+            processEvents();
+        },
+        Qt::QueuedConnection);
+}
+
+namespace {
+// Created on first use, after the application object; it lives as long as the process.
+X11DragInput &systemInput() {
+    static X11DragInput *input = new X11DragInput;
+    return *input;
+}
+} // namespace
+
+DragPasteboard &DragPasteboard::system() {
+    return systemInput();
+}
+
+MouseMonitor &MouseMonitor::system() {
+    return systemInput();
+}
