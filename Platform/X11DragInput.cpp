@@ -20,6 +20,8 @@ namespace {
 constexpr long maxListLength = 1 << 20;
 // How deep the window tree is searched for the panel under a press (root, frame, client, ...).
 constexpr int maxWindowDepth = 6;
+// How many times the contents of one drag are asked for before they stay unknown.
+constexpr int maxAttempts = 40;
 } // namespace
 
 X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
@@ -133,7 +135,13 @@ void X11DragInput::handleEvent(XEvent &event) {
         // The idle path: motion with the left button up is all most events are, and is dropped
         // before its data is even decoded.
         if (type == XI_RawMotion) {
-            if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
+            if (!m_leftDown) return;
+            if (m_askAgain && m_pendingRequests.isEmpty() && XGetEventData(m_display, &event.xcookie)) {
+                const Time time = static_cast<XIRawEvent *>(event.xcookie.data)->time;
+                XFreeEventData(m_display, &event.xcookie);
+                askForContents(time);
+            }
+            dispatch(MouseEvent::Type::leftMouseDragged);
             return;
         }
         if (!XGetEventData(m_display, &event.xcookie)) return;
@@ -166,11 +174,20 @@ void X11DragInput::dragPasteboardChanged(unsigned long owner) {
     ++m_changeCount;
     m_files.reset();
     m_owner = owner;
-    // Asked at once: some sources answer only before the pointer has been over a drop target.
-    XConvertSelection(m_display, m_xdndSelection, m_uriList, m_property, m_requestor, CurrentTime);
+    m_askAgain = false;
+    m_attempts = 0;
+    askForContents(CurrentTime);
+    if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
+}
+
+// Most sources answer a request made at any time. Others answer only a request whose time is that
+// of their latest drag position, which is the time of the pointer event they last handled: those
+// are asked again with the time of each pointer motion until they answer.
+void X11DragInput::askForContents(unsigned long time) {
+    ++m_attempts;
+    XConvertSelection(m_display, m_xdndSelection, m_uriList, m_property, m_requestor, time);
     XFlush(m_display);
     m_pendingRequests.enqueue(m_changeCount);
-    if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
 }
 
 void X11DragInput::contentsArrived(unsigned long property) {
@@ -178,9 +195,10 @@ void X11DragInput::contentsArrived(unsigned long property) {
     const qint64 answered = m_pendingRequests.isEmpty() ? -1 : m_pendingRequests.dequeue();
     std::optional<bool> files;
     if (property != None) files = readFileURLs(property);
-    if (answered != m_changeCount) return;
-    if (!files) files = ownerOffersURLs();
+    if (answered != m_changeCount || m_files) return;
+    if (!files && m_attempts == 1) files = ownerOffersURLs();
     m_files = files;
+    m_askAgain = !files && m_attempts < maxAttempts;
     if (m_files && m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
 }
 

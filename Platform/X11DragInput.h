@@ -4,8 +4,8 @@
 //
 // - Drag pasteboard: every time a drag source takes the XdndSelection (XFixes tells us, also when
 //   the owner does not change between drags), the change count grows and the drag's text/uri-list
-//   is asked for at once, while every source still answers. Until the answer is in, the contents
-//   are not known.
+//   is asked for at once; a source that refuses is asked again, with the time of the pointer's
+//   motions, until it answers. Until the answer is in, the contents are not known.
 // - Mouse: XInput2 raw button and motion events on the root window, which arrive even while a drag
 //   source holds the pointer grab. They carry no position: the pointer is queried when one is needed.
 #pragma once
@@ -54,6 +54,7 @@ private:
 
     void handleEvent(_XEvent &event);
     void dragPasteboardChanged(unsigned long owner);
+    void askForContents(unsigned long time);
     void contentsArrived(unsigned long property);
     std::optional<bool> readFileURLs(unsigned long property);
     std::optional<bool> ownerOffersURLs();
@@ -75,6 +76,8 @@ private:
     std::optional<bool> m_files;
     unsigned long m_owner = 0;
     QQueue<qint64> m_pendingRequests; // change counts whose contents were asked for, oldest first
+    int m_attempts = 0;               // requests made for the current change count
+    bool m_askAgain = false;          // the owner refused: ask again at the next pointer motion
 
     bool m_leftDown = false;   // from the raw button events
     bool m_panelPress = false; // the left button went down on the panel
