@@ -41,7 +41,11 @@ std::optional<QDateTime> parseInternetDateTime(const QString &text) {
         if (number(9) > 23 || number(10) > 59) return std::nullopt;
         offsetSeconds = (number(9) * 3600 + number(10) * 60) * (m.captured(8) == QLatin1String("-") ? -1 : 1);
     }
-    return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    // The time is written back in UTC: one that would leave the years 0001 to 9999 there could
+    // not be read again.
+    const QDateTime utc = QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    if (utc.date().year() < 1 || utc.date().year() > 9999) return std::nullopt;
+    return utc;
 }
 
 // 8-4-4-4-12 hexadecimal digits, either case, nothing around them.

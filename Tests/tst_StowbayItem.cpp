@@ -115,6 +115,10 @@ void tst_StowbayItem::unreadableFiles_data() {
     QTest::newRow("addedAt a date only") << array({element({{"addedAt", R"("2024-03-05")"}})});
     QTest::newRow("addedAt no such day") << array({element({{"addedAt", R"("2023-02-29T07:08:09Z")"}})});
     QTest::newRow("addedAt hour 24") << array({element({{"addedAt", R"("2024-03-05T24:00:00Z")"}})});
+    QTest::newRow("addedAt in UTC after year 9999")
+        << array({element({{"addedAt", R"("9999-12-31T23:30:00-01:00")"}})});
+    QTest::newRow("addedAt in UTC before year 1")
+        << array({element({{"addedAt", R"("0001-01-01T00:30:00+01:00")"}})});
     QTest::newRow("addedAt a number") << array({element({{"addedAt", "1709622489"}})});
     QTest::newRow("bookmark not Base64") << array({element({{"bookmark", R"("AQ*D")"}})});
     QTest::newRow("bookmark without padding") << array({element({{"bookmark", R"("AQIDBA")"}})});
