@@ -1,0 +1,34 @@
+// The one system-wide keyboard shortcut of the program (by default Control-Option-S): registered
+// with the platform, replaced when the user records a new one, and each press turned into a call
+// of `handler` on the main thread.
+#pragma once
+
+#include "GlobalHotKeys.h"
+
+#include <QObject>
+#include <functional>
+#include <optional>
+
+class HotKeyManager : public QObject {
+    Q_OBJECT
+public:
+    explicit HotKeyManager(GlobalHotKeys &platform = GlobalHotKeys::system(), QObject *parent = nullptr);
+
+    static HotKeyManager &shared();
+
+    // Called once per press of the registered shortcut, on a later turn of the event loop.
+    std::function<void()> handler;
+
+    // Makes the given combination (a virtual key code and the stored modifier bits) the one
+    // registered shortcut. The old one is released first; a refused one leaves no shortcut.
+    void registerHotKey(quint32 keyCode, quint32 modifiers);
+
+    bool isRegistered() const { return m_hotKeyRef.has_value(); }
+
+private:
+    void installHandlerIfNeeded();
+
+    GlobalHotKeys &m_platform;
+    std::optional<GlobalHotKeys::Ref> m_hotKeyRef;
+    bool m_handlerInstalled = false;
+};

@@ -1,0 +1,18 @@
+// Keys are stored as the virtual key codes of an ANSI keyboard (S is 1), whatever the keyboard in
+// use; these map them onto X keysyms and Qt keys and back.
+#pragma once
+
+#include <QtGlobal>
+#include <optional>
+
+namespace KeyCodes {
+
+// The X keysym of the key, or nullopt for a code no key has.
+std::optional<quint32> keysym(quint32 virtualKey);
+// The Qt::Key of the key; keypad keys share theirs with the main block (Qt adds KeypadModifier).
+std::optional<int> qtKey(quint32 virtualKey);
+bool isKeypad(quint32 virtualKey);
+// The virtual key code of a Qt key, the keypad's when `keypad` (falling back to the main block's).
+std::optional<quint32> virtualKey(int qtKey, bool keypad = false);
+
+} // namespace KeyCodes

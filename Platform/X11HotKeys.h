@@ -1,0 +1,42 @@
+// The global key combination on X11: a passive grab of the key on the root window, on a
+// connection of our own, for the combination with and without NumLock and CapsLock.
+#pragma once
+
+#include "GlobalHotKeys.h"
+
+#include <QMap>
+#include <QObject>
+
+class QSocketNotifier;
+typedef struct _XDisplay Display;
+
+class X11HotKeys : public QObject, public GlobalHotKeys {
+    Q_OBJECT
+public:
+    explicit X11HotKeys(QObject *parent = nullptr);
+    ~X11HotKeys() override;
+
+    bool installPressHandler(std::function<void()> onPress) override;
+    std::optional<Ref> registerHotKey(quint32 keyCode, quint32 modifiers) override;
+    void unregisterHotKey(Ref ref) override;
+
+    // X modifier mask of the stored modifier bits: control Ctrl, option Alt, shift Shift, command Super.
+    static unsigned x11Modifiers(quint32 modifiers);
+
+private:
+    struct Grab {
+        int keycode;
+        unsigned modifiers;
+    };
+
+    void processEvents();
+    void ungrab(const Grab &grab);
+    unsigned numLockMask() const;
+
+    Display *m_display = nullptr;
+    QSocketNotifier *m_notifier = nullptr;
+    unsigned long m_root = 0;
+    std::function<void()> m_onPress;
+    QMap<Ref, Grab> m_grabs;
+    Ref m_nextRef = 1;
+};
