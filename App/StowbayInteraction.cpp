@@ -1,0 +1,122 @@
+#include "StowbayInteraction.h"
+
+#include "Pasteboard.h"
+#include "Workspace.h"
+
+StowbayInteraction::StowbayInteraction(StowbayStore &store, AppSettings &settings, QObject *parent)
+    : StowbayInteraction(store, settings, Workspace::shared(), parent) {}
+
+StowbayInteraction::StowbayInteraction(StowbayStore &store, AppSettings &settings, Workspace &workspace,
+                                       QObject *parent)
+    : QObject(parent), m_store(store), m_settings(settings), m_workspace(workspace) {
+    // Queued, so the selection is pruned after the change has run its course, never in the middle
+    // of a click.
+    connect(&m_store, &StowbayStore::itemsChanged, this, &StowbayInteraction::pruneSelection,
+            Qt::QueuedConnection);
+}
+
+void StowbayInteraction::setSelection(const QSet<QUuid> &selection) {
+    m_selection = selection;
+    emit selectionChanged();
+}
+
+void StowbayInteraction::click(const QUuid &id, Qt::KeyboardModifiers flags) {
+    QList<QUuid> order;
+    order.reserve(m_store.items().size());
+    for (const StowbayItem &item : m_store.items())
+        order << item.id;
+
+    if (flags & Qt::ControlModifier) {
+        QSet<QUuid> toggled = m_selection;
+        if (toggled.contains(id))
+            toggled.remove(id);
+        else
+            toggled.insert(id);
+        setSelection(toggled);
+        m_anchor = id;
+        return;
+    }
+    if ((flags & Qt::ShiftModifier) && m_anchor) {
+        const qsizetype a = order.indexOf(*m_anchor);
+        const qsizetype b = order.indexOf(id);
+        if (a >= 0 && b >= 0) {
+            const qsizetype lo = std::min(a, b), hi = std::max(a, b);
+            setSelection(QSet<QUuid>(order.begin() + lo, order.begin() + hi + 1));
+            return;
+        }
+    }
+    setSelection({id});
+    m_anchor = id;
+}
+
+QList<QUuid> StowbayInteraction::orderedSelection() const {
+    QList<QUuid> ordered;
+    for (const StowbayItem &item : m_store.items())
+        if (m_selection.contains(item.id)) ordered << item.id;
+    return ordered;
+}
+
+void StowbayInteraction::selectAll() {
+    QSet<QUuid> all;
+    for (const StowbayItem &item : m_store.items())
+        all.insert(item.id);
+    setSelection(all);
+}
+
+void StowbayInteraction::open(const QList<QUuid> &ids) {
+    for (const QUrl &url : urls(ids))
+        m_workspace.open(url);
+}
+
+QList<QUuid> StowbayInteraction::dragIDs(const std::optional<QUuid> &rowID) const {
+    if (!rowID) {
+        QList<QUuid> all;
+        for (const StowbayItem &item : m_store.items())
+            all << item.id;
+        return all;
+    }
+    if (m_selection.contains(*rowID)) return orderedSelection();
+    return {*rowID};
+}
+
+QList<QUrl> StowbayInteraction::urls(const QList<QUuid> &ids) const {
+    QList<QUrl> result;
+    for (const QUuid &id : ids) {
+        const auto info = m_store.infos().constFind(id);
+        if (info != m_store.infos().constEnd() && info->exists) result << info->url;
+    }
+    return result;
+}
+
+void StowbayInteraction::dragFinished(const QList<QUuid> &ids, bool accepted) {
+    if (accepted && m_settings.afterDrag() == AfterDrag::remove) {
+        QList<QUuid> removal;
+        for (const QUuid &id : ids) {
+            const std::optional<StowbayItem> item = m_store.item(id);
+            if (item && item->pinned) continue;
+            removal << id;
+        }
+        m_store.remove(removal);
+    }
+    m_store.refresh();
+}
+
+void StowbayInteraction::copyPaths(const QList<QUuid> &ids) {
+    QStringList paths;
+    for (const QUuid &id : ids) {
+        const auto info = m_store.infos().constFind(id);
+        if (info != m_store.infos().constEnd() && info->exists)
+            paths << info->url.toLocalFile();
+        else if (const std::optional<StowbayItem> item = m_store.item(id))
+            paths << item->path;
+    }
+    if (paths.isEmpty()) return;
+    Pasteboard::setGeneralString(paths.join('\n'));
+}
+
+void StowbayInteraction::pruneSelection() {
+    QSet<QUuid> present;
+    for (const StowbayItem &item : m_store.items())
+        if (m_selection.contains(item.id)) present.insert(item.id);
+    if (present != m_selection) setSelection(present);
+}
