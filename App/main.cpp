@@ -1,10 +1,42 @@
 // Stowbay: a holding place for files while you drag.
+#include "AppDelegate.h"
+#include "QuitSignals.h"
+#include "SingleInstance.h"
+
 #include <QApplication>
+#include <QSessionManager>
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Stowbay");
     QApplication::setApplicationName("Stowbay");
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // One Stowbay per user, decided before the store reads or writes its file. A later start asks
+    // the running one to show itself and leaves.
+    SingleInstance instance;
+    if (!instance.acquire()) {
+        instance.requestActivation();
+        return 0;
+    }
+
+    AppDelegate delegate;
+    instance.onActivationRequest = [&delegate] { delegate.showStowbay(); };
+
+    // Every way out goes through the same quit path as "Quit Stowbay", so the stored items are
+    // always saved or deleted as the user chose.
+    QuitSignals quitSignals;
+    quitSignals.onQuit = [&delegate] { delegate.quitApp(); };
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
+                     [&delegate](QSessionManager &manager) {
+                         // Autostart brings Stowbay back at the next login; the session should not restart it
+                         // too.
+                         manager.setRestartHint(QSessionManager::RestartNever);
+                         delegate.quitApp();
+                     });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+
+    delegate.applicationWillFinishLaunching();
+    delegate.applicationDidFinishLaunching();
     return app.exec();
 }

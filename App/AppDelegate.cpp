@@ -1,0 +1,188 @@
+#include "AppDelegate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QIcon>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+void showModalAlert(const QString &message, const QString &informativeText) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Stowbay"), message, QMessageBox::Ok);
+    box.setInformativeText(informativeText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    box.exec();
+}
+} // namespace
+
+AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
+    : QObject(parent), showAlert(showModalAlert), m_settings(settings), m_store(settings) {
+    // The drag watcher joins here, after the store.
+}
+
+AppDelegate::~AppDelegate() = default;
+
+// Stowbay has no main window and no taskbar entry; closing any of its windows never quits it.
+void AppDelegate::setActivationPolicyAccessory() {
+    QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+}
+
+void AppDelegate::applicationWillFinishLaunching() {
+    setActivationPolicyAccessory();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    // 1. Accessory again.
+    setActivationPolicyAccessory();
+    // 2. The selection model: not yet.
+    // 3. The panel controller: not yet.
+    // 4. Drag watcher trigger → controller: not yet.
+    // 5. Drag watcher drag ended → controller: not yet.
+    // 6. Start the drag watcher: not yet.
+    // 7. The global hot key's press action: not yet.
+    // 8. Register the stored shortcut: not yet.
+    // 9. Re-register on shortcut changes: not yet.
+
+    // 10. Choosing a shorter period clears old items at once, on a later turn of the loop. The
+    // signal fires only on assignment, so the current value is never delivered here.
+    connect(
+        &m_settings, &AppSettings::autoClearChanged, this, [this] { m_store.purgeExpired(); },
+        Qt::QueuedConnection);
+
+    // 11. The tray icon and its menu.
+    setUpStatusItem();
+
+    // 12.
+    m_store.purgeExpired();
+    m_store.refresh();
+
+    // 13. Show the tab if the store holds items: not yet.
+
+    // 14. Auto-clear once a minute; a few seconds late is fine.
+    m_purgeTimer = new QTimer(this);
+    m_purgeTimer->setInterval(purgeIntervalMs);
+    m_purgeTimer->setTimerType(Qt::CoarseTimer);
+    connect(m_purgeTimer, &QTimer::timeout, this, [this] { m_store.purgeExpired(); });
+    m_purgeTimer->start();
+
+    // 15. First run, the welcome window: not yet.
+}
+
+void AppDelegate::setUpStatusItem() {
+    m_statusItem = new QSystemTrayIcon(this);
+    m_statusItem->setIcon(statusItemImage());
+    m_statusItem->setToolTip(QStringLiteral("Stowbay"));
+
+    m_statusMenu = std::make_unique<QMenu>();
+    connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
+    m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, &AppDelegate::showStowbay);
+    m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
+    m_statusMenu->addSeparator();
+    m_statusMenu->addAction(QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
+                            &AppDelegate::openSettings);
+    m_launchItem =
+        m_statusMenu->addAction(QStringLiteral("Launch at Login"), this, &AppDelegate::toggleLaunchAtLogin);
+    m_launchItem->setCheckable(true);
+    m_statusMenu->addSeparator();
+    m_statusMenu->addAction(QStringLiteral("Quit Stowbay"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
+                            &AppDelegate::quitApp);
+
+    m_statusItem->setContextMenu(m_statusMenu.get());
+    // A plain click opens the same menu as the context click.
+    connect(m_statusItem, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) m_statusMenu->popup(QCursor::pos());
+            });
+    // Shows now when a tray is there, else as soon as one appears.
+    m_statusItem->show();
+}
+
+void AppDelegate::menuNeedsUpdate() {
+    m_launchItem->setChecked(LaunchAtLogin::isEnabled());
+}
+
+void AppDelegate::showStowbay() {
+    // Presents the panel pinned open; arrives with the panel controller.
+}
+
+void AppDelegate::clearStowbay() {
+    m_store.clear();
+}
+
+void AppDelegate::openSettings() {
+    // Opens the settings window; arrives with it.
+}
+
+void AppDelegate::toggleLaunchAtLogin() {
+    const bool enabled = LaunchAtLogin::isEnabled();
+    // On success the check mark follows the next time the menu opens.
+    if (const auto failure = LaunchAtLogin::set(!enabled))
+        showAlert(QStringLiteral("Could not change Launch at Login"), *failure);
+}
+
+void AppDelegate::quitApp() {
+    // Ends the main loop; main() then runs applicationWillTerminate through aboutToQuit.
+    QCoreApplication::quit();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    // Several quit paths may meet here (the menu, a signal, the end of the session): run once.
+    if (m_terminated) return;
+    m_terminated = true;
+    if (m_settings.keepOnQuit())
+        m_store.flush();
+    else
+        m_store.deletePersisted(); // the items in memory go with the process
+}
+
+QIcon AppDelegate::statusItemImage() {
+    // Drawn on a 64-unit grid: a dark rounded square, a light tray, a blue arrow down into it.
+    QPainterPath tray;
+    tray.moveTo(14, 36);
+    tray.lineTo(24, 36);
+    tray.lineTo(28, 42);
+    tray.lineTo(36, 42);
+    tray.lineTo(40, 36);
+    tray.lineTo(50, 36);
+    tray.lineTo(50, 48);
+    tray.arcTo(42, 44, 8, 8, 0, -90);
+    tray.lineTo(18, 52);
+    tray.arcTo(14, 44, 8, 8, -90, -90);
+    tray.closeSubpath();
+
+    QPainterPath arrow;
+    arrow.moveTo(32, 12);
+    arrow.lineTo(32, 32);
+    arrow.moveTo(24, 24);
+    arrow.lineTo(32, 32);
+    arrow.lineTo(40, 24);
+
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x2b, 0x2f, 0x36));
+        p.drawRoundedRect(QRectF(4, 4, 56, 56), 14, 14);
+        p.setBrush(QColor(0xe8, 0xea, 0xed));
+        p.drawPath(tray);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(0x8a, 0xb4, 0xf8), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(arrow);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
