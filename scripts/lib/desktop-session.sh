@@ -13,6 +13,12 @@ desktop_start() {
     local lib
     lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
+    # Job control puts each program in its own process group, so a Ctrl-C meant for the calling
+    # script does not take the display away from a program still finishing its quit sequence;
+    # desktop_stop ends them.
+    local had_job_control=0
+    case $- in *m*) had_job_control=1 ;; esac
+    set -m
     # Xvfb picks a free display number itself and writes it to the descriptor we give it.
     Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -ac +extension XInputExtension \
         3>"$_desktop_dir/display" >"$_desktop_dir/xvfb.log" 2>&1 &
@@ -25,6 +31,7 @@ desktop_start() {
     if [ ! -s "$_desktop_dir/display" ]; then
         echo "Xvfb did not start:" >&2
         cat "$_desktop_dir/xvfb.log" >&2
+        [ $had_job_control = 1 ] || set +m
         return 1
     fi
     export DISPLAY=":$(tr -d '\n' <"$_desktop_dir/display")"
@@ -43,6 +50,7 @@ desktop_start() {
         tint2 -c "$lib/tint2rc" >"$_desktop_dir/tint2.log" 2>&1 &
         _desktop_pids+=($!)
     fi
+    [ $had_job_control = 1 ] || set +m
     # Wait until the window manager and the tray host own their selections.
     for i in $(seq 1 100); do
         if xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null 2>&1 &&
