@@ -36,13 +36,22 @@ void StowbayDragSource::beginDraggingSession(std::unique_ptr<StowbayDragSource> 
     auto *data = new QMimeData;
     data->setUrls(urls);
     data->setData(QLatin1String(internalFormat), QByteArray::number(QCoreApplication::applicationPid()));
-    auto *drag = new QDrag(self); // goes with the source, whichever comes first
+    // The drag outlives its session: on X11 the drop target may still be reading the files' URLs
+    // after QDrag::exec has returned, and the platform deletes the drag once it has. So it belongs
+    // to the application, not to this short-lived source.
+    auto *drag = new QDrag(QCoreApplication::instance());
     drag->setMimeData(data);
     drag->setPixmap(image);
     drag->setHotSpot(hotSpot);
 
     self->draggingSessionWillBegin();
-    const Qt::DropAction operation = perform ? perform(*drag) : drag->exec(outsideOperations, Qt::CopyAction);
+    Qt::DropAction operation = Qt::IgnoreAction;
+    if (perform) {
+        operation = perform(*drag);
+        delete drag;
+    } else {
+        operation = drag->exec(outsideOperations, Qt::CopyAction);
+    }
     self->draggingSessionEnded(operation);
 }
 
