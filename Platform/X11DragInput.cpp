@@ -56,12 +56,7 @@ X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
     minor = 2;
     if (XQueryExtension(m_display, "XInputExtension", &m_xiOpcode, &xiEvent, &xiError) &&
         XIQueryVersion(m_display, &major, &minor) == Success) {
-        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-        XISetMask(bits, XI_RawButtonPress);
-        XISetMask(bits, XI_RawButtonRelease);
-        XISetMask(bits, XI_RawMotion);
-        XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
-        XISelectEvents(m_display, m_root, &mask, 1);
+        selectRawEvents(false);
     } else {
         m_xiOpcode = -1;
     }
@@ -103,10 +98,9 @@ unsigned X11DragInput::pressedMouseButtons() {
 }
 
 QPointF X11DragInput::mouseLocation() {
-    if (m_dispatching && m_pointer) return m_pointer->location;
-    const Pointer pointer = queryPointer();
-    if (m_dispatching) m_pointer = pointer;
-    return pointer.location;
+    if (!m_dispatching) return queryPointer().location;
+    if (!m_pointer) m_pointer = queryPointer();
+    return m_pointer->location;
 }
 
 void X11DragInput::setPointerSampling(bool on) {
@@ -117,6 +111,7 @@ void X11DragInput::setPointerSampling(bool on) {
     } else {
         m_sampler.stop();
     }
+    updateMotionSelection();
 }
 
 void X11DragInput::processEvents() {
@@ -153,6 +148,7 @@ void X11DragInput::handleEvent(XEvent &event) {
             m_panelPress = pressWentDownOnPanel();
         } else if (type == XI_RawButtonRelease) {
             m_leftDown = false;
+            updateMotionSelection();
             dispatch(MouseEvent::Type::leftMouseUp);
             m_panelPress = false;
         }
@@ -176,6 +172,7 @@ void X11DragInput::dragPasteboardChanged(unsigned long owner) {
     m_owner = owner;
     m_askAgain = false;
     m_attempts = 0;
+    updateMotionSelection();
     askForContents(CurrentTime);
     if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
 }
@@ -199,6 +196,7 @@ void X11DragInput::contentsArrived(unsigned long property) {
     if (!files && m_attempts == 1) files = ownerOffersURLs();
     m_files = files;
     m_askAgain = !files && m_attempts < maxAttempts;
+    updateMotionSelection();
     if (m_files && m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
 }
 
@@ -243,11 +241,33 @@ std::optional<bool> X11DragInput::ownerOffersURLs() {
     return offered;
 }
 
+// Motion matters only while the left button is down and a file drag is in progress, or a drag's
+// contents are still to be asked for: the rest of the time the server does not send it at all, so
+// that moving the pointer about, or dragging anything but files, costs the program nothing. A drag
+// is recognised without it, on the arrival of its pasteboard and of its contents.
+void X11DragInput::updateMotionSelection() {
+    const bool wanted = m_leftDown && (m_askAgain || m_sampler.isActive());
+    if (wanted != m_motionSelected) selectRawEvents(wanted);
+}
+
+void X11DragInput::selectRawEvents(bool motion) {
+    m_motionSelected = motion;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawButtonPress);
+    XISetMask(bits, XI_RawButtonRelease);
+    if (motion) XISetMask(bits, XI_RawMotion);
+    XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
+    XISelectEvents(m_display, m_root, &mask, 1);
+    XFlush(m_display);
+}
+
 void X11DragInput::samplePointer() {
-    const Pointer pointer = queryPointer();
-    if (!(pointer.buttons & leftButton) || pointer.location == m_lastSample) return;
-    m_lastSample = pointer.location;
-    m_pointer = pointer;
+    m_pointer = queryPointer();
+    if (!(m_pointer->buttons & leftButton) || m_pointer->location == m_lastSample) {
+        m_pointer.reset();
+        return;
+    }
+    m_lastSample = m_pointer->location;
     dispatch(MouseEvent::Type::leftMouseDragged);
 }
 

@@ -7,7 +7,8 @@
 //   is asked for at once; a source that refuses is asked again, with the time of the pointer's
 //   motions, until it answers. Until the answer is in, the contents are not known.
 // - Mouse: XInput2 raw button and motion events on the root window, which arrive even while a drag
-//   source holds the pointer grab. They carry no position: the pointer is queried when one is needed.
+//   source holds the pointer grab; motion is asked for only while it is of use (see
+//   updateMotionSelection). They carry no position: the pointer is queried when one is needed.
 #pragma once
 
 #include "DragPasteboard.h"
@@ -43,6 +44,9 @@ public:
     // Handles everything the server has sent; the socket notifier calls it, benchmarks call it.
     void processEvents();
 
+    // The connection, for benchmarks that feed it events.
+    void *nativeDisplay() const { return m_display; }
+
     // Seconds on the monotonic clock, the time of every event delivered.
     static double now();
 
@@ -58,6 +62,8 @@ private:
     void contentsArrived(unsigned long property);
     std::optional<bool> readFileURLs(unsigned long property);
     std::optional<bool> ownerOffersURLs();
+    void updateMotionSelection();
+    void selectRawEvents(bool motion);
     void samplePointer();
     bool pressWentDownOnPanel();
     Pointer queryPointer();
@@ -79,7 +85,8 @@ private:
     int m_attempts = 0;               // requests made for the current change count
     bool m_askAgain = false;          // the owner refused: ask again at the next pointer motion
 
-    bool m_leftDown = false;   // from the raw button events
+    bool m_leftDown = false; // from the raw button events
+    bool m_motionSelected = false;
     bool m_panelPress = false; // the left button went down on the panel
     bool m_dispatching = false;
     std::optional<Pointer> m_pointer; // queried during the current dispatch
