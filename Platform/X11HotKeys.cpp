@@ -64,6 +64,10 @@ std::optional<GlobalHotKeys::Ref> X11HotKeys::registerHotKey(quint32 keyCode, qu
     }
     const Ref ref = m_nextRef++;
     m_grabs.insert(ref, grab);
+    // The round trips may have read presses into the connection's queue, where the socket
+    // notifier does not see them.
+    if (QLength(m_display) > 0)
+        QMetaObject::invokeMethod(this, &X11HotKeys::processEvents, Qt::QueuedConnection);
     return ref;
 }
 
