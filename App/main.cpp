@@ -12,6 +12,9 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName("Stowbay");
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // From here on SIGTERM and SIGINT wait for the main loop, which then quits the usual way.
+    QuitSignals quitSignals;
+
     // One Stowbay per user, decided before the store reads or writes its file. A later start asks
     // the running one to show itself and leaves.
     SingleInstance instance;
@@ -25,12 +28,10 @@ int main(int argc, char **argv) {
 
     // Every way out goes through the same quit path as "Quit Stowbay", so the stored items are
     // always saved or deleted as the user chose.
-    QuitSignals quitSignals;
     quitSignals.onQuit = [&delegate] { delegate.quitApp(); };
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
                      [&delegate](QSessionManager &manager) {
-                         // Autostart brings Stowbay back at the next login; the session should not restart it
-                         // too.
+                         // Autostart brings Stowbay back at the next login, not the session.
                          manager.setRestartHint(QSessionManager::RestartNever);
                          delegate.quitApp();
                      });
