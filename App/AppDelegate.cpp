@@ -54,14 +54,13 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     // 10. Choosing a shorter period clears old items at once, on a later turn of the loop. The
     // signal fires only on assignment, so the current value is never delivered here.
-    connect(
-        &m_settings, &AppSettings::autoClearChanged, this, [this] { m_store.purgeExpired(); },
-        Qt::QueuedConnection);
+    const auto purge = [this] { m_store.purgeExpired(); };
+    connect(&m_settings, &AppSettings::autoClearChanged, this, purge, Qt::QueuedConnection);
 
     // 11. The tray icon and its menu.
     setUpStatusItem();
 
-    // 12.
+    // 12. Drop what has expired, then ask the disk about the rest.
     m_store.purgeExpired();
     m_store.refresh();
 
@@ -71,7 +70,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_purgeTimer = new QTimer(this);
     m_purgeTimer->setInterval(purgeIntervalMs);
     m_purgeTimer->setTimerType(Qt::CoarseTimer);
-    connect(m_purgeTimer, &QTimer::timeout, this, [this] { m_store.purgeExpired(); });
+    connect(m_purgeTimer, &QTimer::timeout, this, purge);
     m_purgeTimer->start();
 
     // 15. First run, the welcome window: not yet.

@@ -271,19 +271,12 @@ void tst_AppDelegate::launchAtLoginToggles() {
     MemoryUserDefaults defaults;
     AppSettings settings(defaults);
     AppDelegate delegate(settings);
-    int alerts = 0;
-    delegate.showAlert = [&](const QString &, const QString &) { ++alerts; };
+    delegate.showAlert = [](const QString &, const QString &info) { QFAIL(qPrintable(info)); };
     delegate.applicationDidFinishLaunching();
-
     delegate.launchItem()->trigger();
     QVERIFY(LaunchAtLogin::isEnabled());
-    emit delegate.statusMenu()->aboutToShow();
-    QCOMPARE(delegate.launchItem()->isChecked(), true);
     delegate.launchItem()->trigger();
     QVERIFY(!LaunchAtLogin::isEnabled());
-    emit delegate.statusMenu()->aboutToShow();
-    QCOMPARE(delegate.launchItem()->isChecked(), false);
-    QCOMPARE(alerts, 0);
 }
 
 void tst_AppDelegate::launchAtLoginFailureIsShown() {

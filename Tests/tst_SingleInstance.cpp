@@ -14,7 +14,6 @@ private slots:
     void anUnusableFolderStillLetsStowbayRun();
     void junkOnTheSocketShowsNothing_data();
     void junkOnTheSocketShowsNothing();
-    void defaultFolderIsTheRuntimeFolder();
 };
 
 void tst_SingleInstance::aLaterStartIsRefusedAndShowsTheFirst() {
@@ -91,15 +90,6 @@ void tst_SingleInstance::junkOnTheSocketShowsNothing() {
     // The running Stowbay hangs up after a line or too many bytes; so does the client on nothing.
     QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
     QCOMPARE(activations, 0);
-}
-
-void tst_SingleInstance::defaultFolderIsTheRuntimeFolder() {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    QCOMPARE(SingleInstance::defaultFolder(), QString::fromUtf8(runtime));
-    qputenv("XDG_RUNTIME_DIR", "relative/folder");
-    QVERIFY(SingleInstance::defaultFolder().endsWith("/Stowbay"));
-    QVERIFY(QDir::isAbsolutePath(SingleInstance::defaultFolder()));
-    qputenv("XDG_RUNTIME_DIR", runtime);
 }
 
 STOWBAY_TEST_MAIN(tst_SingleInstance)
