@@ -8,31 +8,40 @@
 #include <QTemporaryDir>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <csignal>
 #include <functional>
+#include <optional>
 
 namespace {
 
-// Whether a window of process `pid` is mapped inside another program's window: the tray host has
-// taken our icon in.
-bool trayIconShown(qint64 pid) {
+enum class Placement { embedded, popup };
+
+// A mapped window of process `pid`, in root coordinates: either one inside another program's
+// window (the tray host has taken our icon in) or an override-redirect top-level one (a menu).
+std::optional<QRect> windowOf(qint64 pid, Placement placement) {
     Display *display = XOpenDisplay(nullptr);
-    if (!display) return false;
+    if (!display) return std::nullopt;
     const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", True);
     const Window root = DefaultRootWindow(display);
-    bool found = false;
+    std::optional<QRect> found;
     std::function<void(Window, Window)> visit = [&](Window window, Window parent) {
         Atom type;
         int format;
         unsigned long count, after;
         unsigned char *data = nullptr;
-        if (pidAtom != None && parent != root &&
+        if (pidAtom != None && window != root &&
             XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count,
                                &after, &data) == Success &&
             data && count == 1 && qint64(*reinterpret_cast<unsigned long *>(data)) == pid) {
-            XWindowAttributes attributes;
-            if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable)
-                found = true;
+            XWindowAttributes a;
+            Window child;
+            int x = 0, y = 0;
+            if (XGetWindowAttributes(display, window, &a) && a.map_state == IsViewable && a.width > 4 &&
+                (placement == Placement::embedded ? parent != root : parent == root && a.override_redirect) &&
+                XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child))
+                found = QRect(x, y, a.width, a.height);
         }
         if (data) XFree(data);
         Window rootReturn, parentReturn, *children = nullptr;
@@ -45,6 +54,27 @@ bool trayIconShown(qint64 pid) {
     visit(root, None);
     XCloseDisplay(display);
     return found;
+}
+
+bool trayIconShown(qint64 pid) {
+    return windowOf(pid, Placement::embedded).has_value();
+}
+
+// Pointer and keys through XTEST, as a user would.
+void click(QPoint at, unsigned int button) {
+    Display *display = XOpenDisplay(nullptr);
+    XTestFakeMotionEvent(display, -1, at.x(), at.y(), CurrentTime);
+    XTestFakeButtonEvent(display, button, True, CurrentTime);
+    XTestFakeButtonEvent(display, button, False, CurrentTime);
+    XCloseDisplay(display);
+}
+
+void pressKey(KeySym keysym) {
+    Display *display = XOpenDisplay(nullptr);
+    const KeyCode code = XKeysymToKeycode(display, keysym);
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    XCloseDisplay(display);
 }
 
 // One home folder and the Stowbay processes started in it.
@@ -120,6 +150,7 @@ private slots:
     void aSecondStartLeavesTheRunningOneAlone();
     void quitSignalsRunTheQuitSequence_data();
     void quitSignalsRunTheQuitSequence();
+    void quitFromTheTrayMenuRunsTheQuitSequence();
 };
 
 void tst_StowbayProcess::initTestCase() {
@@ -212,6 +243,33 @@ void tst_StowbayProcess::quitSignalsRunTheQuitSequence() {
     } else {
         QVERIFY(!QFile::exists(home.storedFile()));
     }
+}
+
+void tst_StowbayProcess::quitFromTheTrayMenuRunsTheQuitSequence() {
+    StowbayHome home;
+    QFile kept(home.path("kept.txt"));
+    QVERIFY(kept.open(QIODevice::WriteOnly));
+    const StowbayItem item{QUuid::createUuid(),
+                           kept.fileName(),
+                           std::nullopt,
+                           "kept.txt",
+                           QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC),
+                           false};
+    const QByteArray compact = StoredItems::encode({item});
+    home.writeStoredFile(QJsonDocument::fromJson(compact).toJson(QJsonDocument::Indented));
+
+    auto stowbay = home.start();
+    Reaper reaper{stowbay.get()};
+    std::optional<QRect> icon;
+    QTRY_VERIFY_WITH_TIMEOUT((icon = windowOf(stowbay->processId(), Placement::embedded)), startTimeoutMs);
+    click(icon->center(), Button1);
+    QTRY_VERIFY_WITH_TIMEOUT(windowOf(stowbay->processId(), Placement::popup), startTimeoutMs);
+    pressKey(XK_Up); // from no entry, up goes to the last one: "Quit Stowbay"
+    pressKey(XK_Return);
+    QVERIFY(stowbay->waitForFinished(startTimeoutMs));
+    QCOMPARE(stowbay->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(stowbay->exitCode(), 0);
+    QCOMPARE(home.storedContents(), compact);
 }
 
 STOWBAY_TEST_MAIN(tst_StowbayProcess)
