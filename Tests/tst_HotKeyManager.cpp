@@ -1,102 +1,34 @@
+// What the desktop test of the shortcut does not show: the press handled on a later turn of the
+// event loop, and the stored key codes mapped both ways.
 #include "HotKeyManager.h"
 #include "KeyCodes.h"
 #include "TestSupport.h"
 
-#include <QThread>
-
-// The platform's hot keys, played by the test: it records what is held and can refuse.
 class FakeHotKeys : public GlobalHotKeys {
 public:
     std::function<void()> onPress;
-    int installs = 0;
-    bool refuseInstall = false;
-    QList<std::pair<quint32, quint32>> refused; // combinations another program holds
-    QMap<Ref, std::pair<quint32, quint32>> held;
-    QStringList calls;
-    Ref next = 1;
-
-    bool installPressHandler(std::function<void()> handler) override {
-        ++installs;
-        calls << "install";
-        if (refuseInstall) return false;
-        onPress = std::move(handler);
-        return true;
-    }
-    std::optional<Ref> registerHotKey(quint32 keyCode, quint32 modifiers) override {
-        calls << QString("register %1 %2").arg(keyCode).arg(modifiers);
-        if (refused.contains({keyCode, modifiers})) return std::nullopt;
-        held.insert(next, {keyCode, modifiers});
-        return next++;
-    }
-    void unregisterHotKey(Ref ref) override {
-        calls << QString("unregister %1 %2").arg(held.value(ref).first).arg(held.value(ref).second);
-        held.remove(ref);
-    }
+    bool installPressHandler(std::function<void()> handler) override { return onPress = handler, true; }
+    std::optional<Ref> registerHotKey(quint32, quint32) override { return 1; }
+    void unregisterHotKey(Ref) override {}
 };
 
 class tst_HotKeyManager : public QObject {
     Q_OBJECT
 private slots:
-    void reRegisteringReleasesTheOldCombinationFirst();
-    void refusedCombinationLeavesNoShortcut();
-    void pressesReachTheHandlerOnALaterTurn();
-    void failedHandlerInstallationIsRetried();
+    void pressReachesTheHandlerOnALaterTurn();
     void keyCodesMapBothWays_data();
     void keyCodesMapBothWays();
 };
 
-void tst_HotKeyManager::reRegisteringReleasesTheOldCombinationFirst() {
+void tst_HotKeyManager::pressReachesTheHandlerOnALaterTurn() {
     FakeHotKeys platform;
     HotKeyManager manager(platform);
     manager.registerHotKey(1, 0x1800);
-    manager.registerHotKey(1, 0x1800); // the same one again
-    manager.registerHotKey(1, 0x1a00); // only the modifiers change
-    QCOMPARE(platform.calls, QStringList({"install", "register 1 6144", "unregister 1 6144",
-                                          "register 1 6144", "unregister 1 6144", "register 1 6656"}));
-    QCOMPARE(platform.held.size(), 1);
-    QVERIFY(manager.isRegistered());
-}
-
-void tst_HotKeyManager::refusedCombinationLeavesNoShortcut() {
-    FakeHotKeys platform;
-    platform.refused = {{40, 0x1800}};
-    HotKeyManager manager(platform);
-    manager.registerHotKey(1, 0x1800);
-    manager.registerHotKey(40, 0x1800);
-    QVERIFY(!manager.isRegistered());
-    QVERIFY(platform.held.isEmpty()); // the working one was let go first
-    manager.registerHotKey(1, 0x1800);
-    QVERIFY(manager.isRegistered());
-}
-
-void tst_HotKeyManager::pressesReachTheHandlerOnALaterTurn() {
-    FakeHotKeys platform;
-    HotKeyManager manager(platform);
-    manager.registerHotKey(1, 0x1800);
-    platform.onPress(); // before a handler is set: nothing happens
-    QCoreApplication::processEvents();
-
     int calls = 0;
-    manager.handler = [&] {
-        QCOMPARE(QThread::currentThread(), qApp->thread());
-        ++calls;
-    };
+    manager.handler = [&] { ++calls; };
     platform.onPress();
     QCOMPARE(calls, 0);
     QTRY_COMPARE(calls, 1);
-}
-
-void tst_HotKeyManager::failedHandlerInstallationIsRetried() {
-    FakeHotKeys platform;
-    platform.refuseInstall = true;
-    HotKeyManager manager(platform);
-    manager.registerHotKey(1, 0x1800);
-    QVERIFY(manager.isRegistered());
-    platform.refuseInstall = false;
-    manager.registerHotKey(1, 0x1800);
-    manager.registerHotKey(2, 0x1800);
-    QCOMPARE(platform.installs, 2);
-    QVERIFY(platform.onPress);
 }
 
 void tst_HotKeyManager::keyCodesMapBothWays_data() {
@@ -107,11 +39,8 @@ void tst_HotKeyManager::keyCodesMapBothWays_data() {
     QTest::newRow("5 is not in order") << 23u << int(Qt::Key_5) << false;
     QTest::newRow("Delete is Backspace") << 51u << int(Qt::Key_Backspace) << false;
     QTest::newRow("Forward Delete is Delete") << 117u << int(Qt::Key_Delete) << false;
-    QTest::newRow("Help is Insert") << 114u << int(Qt::Key_Insert) << false;
     QTest::newRow("keypad 8") << 91u << int(Qt::Key_8) << true;
     QTest::newRow("keypad Enter") << 76u << int(Qt::Key_Enter) << true;
-    QTest::newRow("F20") << 90u << int(Qt::Key_F20) << false;
-    QTest::newRow("Up") << 126u << int(Qt::Key_Up) << false;
 }
 
 void tst_HotKeyManager::keyCodesMapBothWays() {

@@ -1,75 +1,48 @@
-// A second process to drag from: a window that starts a drag of files (argument "files") or of
-// text only ("text") as soon as the left button has moved the usual distance inside it. It prints
-// "ready" once shown and "dropped" each time a drag is over.
+// A second process to drag from: a window that, once the left button has moved the usual distance
+// inside it, drags two files ("files") or some text ("text"). It prints "ready" once shown and
+// "dropped" each time a drag is over.
 //   stowbay_dragsource files|text X Y WIDTH HEIGHT
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QTemporaryDir>
-#include <QUrl>
 #include <QWidget>
 #include <cstdio>
 
-namespace {
 class Source : public QWidget {
 public:
-    Source(bool files, const QList<QUrl> &urls) : m_files(files), m_urls(urls) {
-        setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint);
-        setAttribute(Qt::WA_OpaquePaintEvent, false);
-        setStyleSheet("background: #468");
-    }
+    bool files = false, shown = false;
+    QPoint pressedAt;
 
 protected:
     void paintEvent(QPaintEvent *) override {
-        if (m_announced) return;
-        m_announced = true;
-        say("ready");
+        if (!std::exchange(shown, true)) std::puts("ready");
     }
-    void mousePressEvent(QMouseEvent *event) override { m_pressedAt = event->position().toPoint(); }
+    void mousePressEvent(QMouseEvent *event) override { pressedAt = event->position().toPoint(); }
     void mouseMoveEvent(QMouseEvent *event) override {
-        if (m_dragging || !(event->buttons() & Qt::LeftButton)) return;
-        if ((event->position().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance())
+        if (!(event->buttons() & Qt::LeftButton) ||
+            (event->position().toPoint() - pressedAt).manhattanLength() < QApplication::startDragDistance())
             return;
-        m_dragging = true;
         auto *data = new QMimeData;
-        if (m_files)
-            data->setUrls(m_urls);
+        if (files)
+            data->setUrls({QUrl::fromLocalFile("/tmp/report.txt"), QUrl::fromLocalFile("/tmp/photo.png")});
         else
-            data->setText(QStringLiteral("a few words, no files"));
+            data->setText("a few words, no files");
         auto *drag = new QDrag(this);
         drag->setMimeData(data);
         drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
-        m_dragging = false;
-        say("dropped");
+        std::puts("dropped");
     }
-
-private:
-    static void say(const char *line) {
-        std::printf("%s\n", line);
-        std::fflush(stdout);
-    }
-
-    bool m_files;
-    QList<QUrl> m_urls;
-    QPoint m_pressedAt;
-    bool m_dragging = false;
-    bool m_announced = false;
 };
-} // namespace
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     if (argc != 6) return 2;
-    QTemporaryDir dir;
-    QList<QUrl> urls;
-    for (const char *name : {"report.txt", "photo.png"}) {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly)) return 1;
-        file.write("content");
-        urls.append(QUrl::fromLocalFile(file.fileName()));
-    }
-    Source source(QByteArray(argv[1]) == "files", urls);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    Source source;
+    source.files = QByteArray(argv[1]) == "files";
+    source.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                          Qt::WindowStaysOnTopHint);
     source.setGeometry(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
     source.show();
     return app.exec();
