@@ -6,7 +6,11 @@
 #include "UserDefaults.h"
 #include "X11DragInput.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include "XTestDriver.h"
@@ -19,6 +23,7 @@ private slots:
     void dragsFromAnotherProcess_data();
     void dragsFromAnotherProcess();
     void pressesOnThePanelAreThePanelsOwn();
+    void dragFromAFileManager();
 
 private:
     bool startDragAt(QPoint at);
@@ -125,6 +130,45 @@ void tst_SystemDrags::pressesOnThePanelAreThePanelsOwn() {
     }
     input.removeMonitor(token);
     PanelWindows::remove(panel.winId());
+}
+
+// A GTK program as the drag source: it owns the pasteboard differently from a Qt one.
+void tst_SystemDrags::dragFromAFileManager() {
+    const QString pcmanfm = QStandardPaths::findExecutable("pcmanfm");
+    if (pcmanfm.isEmpty()) QSKIP("pcmanfm is not installed");
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("stowbay-drag-files");
+    QVERIFY(QDir().mkpath(folder));
+    QFile file(folder + "/report.txt");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QProcess manager;
+    manager.start(pcmanfm, {"--no-desktop", folder});
+    QProcess find;
+    find.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "stowbay-drag-files",
+                           "getwindowgeometry", "--shell"});
+    QVERIFY(find.waitForFinished(20000));
+    const QString geometry = QString::fromLatin1(find.readAllStandardOutput());
+    const auto field = [&](const char *name) {
+        return QRegularExpression(QString("%1=(\\d+)").arg(name)).match(geometry).captured(1).toInt();
+    };
+    const QPoint origin(field("X"), field("Y"));
+
+    // The one icon sits near the top left of the folder view, right of the side pane: look for the
+    // spot where a press and a short move start a drag.
+    bool started = false;
+    for (int dy = 95; dy <= 125 && !started; dy += 15)
+        for (int dx = 205; dx >= 175 && !started; dx -= 15)
+            if (!(started = startDragAt(origin + QPoint(dx, dy)))) x.button(false);
+    QVERIFY2(started, qPrintable("no drag could be started in the file manager at " + geometry));
+    QCOMPARE(input.hasFileURLs(), std::optional<bool>(true));
+    shake();
+    QTRY_VERIFY(triggers >= 1);
+    x.button(false);
+    QTRY_COMPARE(ended, 1);
+    QVERIFY(QFile::exists(file.fileName()));
+    manager.kill();
+    manager.waitForFinished();
 }
 
 STOWBAY_TEST_MAIN(tst_SystemDrags)
