@@ -1,5 +1,5 @@
-// A real store on temporary files, with the settings in memory and a workspace that records what
-// it is asked to open and reveal. Shared by the selection and row tests.
+// A real store holding temporary files (by default A to E, in that order), the settings in memory,
+// and a workspace that records what it is asked for.
 #pragma once
 
 #include "AppSettings.h"
@@ -13,15 +13,27 @@
 #include <QTest>
 #include <memory>
 
+// "A B C" as a list of names.
+inline QStringList words(const QString &names) {
+    return names.split(' ', Qt::SkipEmptyParts);
+}
+
 class RecordingWorkspace : public Workspace {
 public:
     void open(const QUrl &url) override { opened << url; }
     void activateFileViewerSelecting(const QList<QUrl> &urls) override { revealed << urls; }
-    QIcon icon(const QString &) override { return QIcon(); }
-    QIcon genericDocumentIcon() override { return QIcon(); }
-
+    QIcon icon(const QString &path) override {
+        iconsAsked << path;
+        return QIcon(QPixmap(8, 8));
+    }
+    QIcon genericDocumentIcon() override {
+        iconsAsked << "generic";
+        return generic;
+    }
     QList<QUrl> opened;
     QList<QList<QUrl>> revealed;
+    QStringList iconsAsked;
+    QIcon generic{QPixmap(8, 8)};
 };
 
 struct InteractionFixture {
@@ -31,46 +43,53 @@ struct InteractionFixture {
     std::unique_ptr<StowbayStore> store;
     RecordingWorkspace workspace;
     std::unique_ptr<StowbayInteraction> interaction;
-    QHash<QString, QUuid> ids; // by file name
+    QHash<QString, QUuid> idByName;
 
-    // Files named by `names` are created and added to the store in that order.
-    explicit InteractionFixture(const QStringList &names) {
+    explicit InteractionFixture(const QStringList &names = words("A B C D E")) {
         settings.setKeepOnQuit(false);
         store = std::make_unique<StowbayStore>(settings);
         interaction = std::make_unique<StowbayInteraction>(*store, settings, workspace);
-        QList<QUrl> urls;
         for (const QString &name : names) {
-            QFile file(dir.filePath(name));
+            QFile file(path(name));
             if (file.open(QIODevice::WriteOnly)) file.write(name.toUtf8());
-            urls << QUrl::fromLocalFile(file.fileName());
         }
         bool done = false;
-        store->add(urls, [&](int) { done = true; });
+        store->add(urls(names), [&](int) { done = true; });
         if (!QTest::qWaitFor([&] { return done; }, 5000)) qFatal("the store did not add the files");
         for (const StowbayItem &item : store->items())
-            ids.insert(item.name, item.id);
-        QCoreApplication::processEvents(); // the add's own change notice, so it prunes nothing later
+            idByName.insert(item.name, item.id);
+        QCoreApplication::processEvents(); // the add's own change notice
     }
 
-    QUuid id(const QString &name) const { return ids.value(name); }
-    QList<QUuid> idList(const QStringList &names) const {
-        QList<QUuid> list;
+    template <typename F> static auto map(const QStringList &names, F f) {
+        QList<decltype(f(QString()))> list;
         for (const QString &name : names)
-            list << ids.value(name, QUuid::createUuid());
+            list << f(name);
         return list;
     }
-    QSet<QUuid> idSet(const QStringList &names) const {
-        const QList<QUuid> list = idList(names);
-        return QSet<QUuid>(list.begin(), list.end());
-    }
     QString path(const QString &name) const { return dir.filePath(name); }
-
+    QUuid id(const QString &name) const { return idByName.value(name, QUuid::createUuid()); }
+    QList<QUuid> ids(const QStringList &names) const {
+        return map(names, [this](const QString &n) { return id(n); });
+    }
+    QSet<QUuid> set(const QStringList &names) const {
+        const QList<QUuid> list = ids(names);
+        return {list.begin(), list.end()};
+    }
+    QList<QUrl> urls(const QStringList &names) const {
+        return map(names, [this](const QString &n) { return QUrl::fromLocalFile(path(n)); });
+    }
+    QStringList names() const {
+        QStringList list;
+        for (const StowbayItem &item : store->items())
+            list << item.name;
+        return list;
+    }
     // Refreshes the store and waits for the new file facts.
     bool refreshed() {
         QSignalSpy infos(store.get(), &StowbayStore::infosChanged);
         store->refresh();
         return infos.wait(5000);
     }
-    // Deletes a file on disk and lets the store notice.
     bool deleteFile(const QString &name) { return QFile::remove(path(name)) && refreshed(); }
 };

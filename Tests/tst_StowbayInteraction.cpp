@@ -1,198 +1,314 @@
-// The selection rules, the items and URLs of drags, settling the store after a drag, and copied
-// paths, against a real store on temporary files.
+// The selection rules, what a drag carries, settling the store after a drag and copied paths; the
+// mouse on an item row and on the "Drag all" control, the row's context menu, and the preview.
 #include "InteractionFixture.h"
 #include "Pasteboard.h"
+#include "PreviewPanel.h"
+#include "QuickLookController.h"
+#include "RowInteractionView.h"
+#include "StowbayDragSource.h"
 #include "TestSupport.h"
 
+#include <QDrag>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+
 namespace {
-const QStringList fiveFiles{"A", "B", "C", "D", "E"};
-}
+
+// A row (none for "Drag all") in a window of its own, over a store of A to E where A to C are
+// selected with the anchor on A and E's file is missing. Drags are recorded instead of run.
+struct Row : InteractionFixture {
+    QWidget window;
+    RowInteractionView *view = nullptr;
+    QList<QList<QUrl>> drags;
+    bool prepare(const QString &row) {
+        interaction->click(id("A"), Qt::NoModifier);
+        interaction->click(id("C"), Qt::ShiftModifier);
+        view = RowInteractionView::cover(&window, row.isEmpty() ? std::nullopt : std::optional(id(row)),
+                                         interaction.get());
+        StowbayDragSource::perform = [this](QDrag &drag) {
+            drags << drag.mimeData()->urls();
+            return Qt::IgnoreAction;
+        };
+        return deleteFile("E");
+    }
+    ~Row() { StowbayDragSource::perform = nullptr; }
+    void send(QEvent::Type type, QPointF at, int modifiers = 0) {
+        QMouseEvent event(type, at, at, window.mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::KeyboardModifiers(modifiers));
+        QApplication::sendEvent(view, &event);
+    }
+};
+
+const int ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
+
+} // namespace
 
 class tst_StowbayInteraction : public QObject {
     Q_OBJECT
 private slots:
     void clickRules_data();
     void clickRules();
-    void aStaleAnchorActsAsNone();
-    void everyClickNotifies();
-    void pruningFollowsTheStoreLater();
-    void dragIDs();
-    void urlsAndOpenSkipMissingFiles();
+    void dragIDsAndLiveURLs();
     void dragFinished_data();
     void dragFinished();
     void copyPaths_data();
     void copyPaths();
-    void copyPathsOfNothingLeavesTheClipboard();
+    void pressMoveRelease_data();
+    void pressMoveRelease();
+    void doubleClicks_data();
+    void doubleClicks();
+    void contextMenu_data();
+    void contextMenu();
+    void quickLookReplacesTheListUnlessEmpty();
 };
 
-// Steps: "A" is a plain click, "shift:A", "ctrl:A", "ctrlshift:A", "alt:A", "altshift:A" are
-// modified clicks, "all" is select all.
+// Steps: "C" is a plain click on C, "shift:C", "ctrl:C", "ctrlshift:C", "alt:C" are modified
+// clicks, "all" selects all and "rm:C" removes C from the store.
 void tst_StowbayInteraction::clickRules_data() {
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QStringList>("selected");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("selected");
     QTest::addColumn<QString>("anchor");
-    QTest::newRow("plain click selects alone") << QStringList{"A", "C"} << QStringList{"C"} << "C";
-    QTest::newRow("ctrl-click on the only selected item empties it")
-        << QStringList{"B", "ctrl:B"} << QStringList{} << "B";
-    QTest::newRow("ctrl-click adds and moves the anchor")
-        << QStringList{"A", "ctrl:D"} << QStringList{"A", "D"} << "D";
-    QTest::newRow("shift-click without anchor selects alone")
-        << QStringList{"shift:C"} << QStringList{"C"} << "C";
-    QTest::newRow("shift range downwards")
-        << QStringList{"A", "shift:C"} << QStringList{"A", "B", "C"} << "A";
-    QTest::newRow("shift range upwards keeps the anchor")
-        << QStringList{"C", "shift:A"} << QStringList{"A", "B", "C"} << "C";
-    QTest::newRow("a second shift-click replaces the range")
-        << QStringList{"A", "shift:C", "shift:B"} << QStringList{"A", "B"} << "A";
-    QTest::newRow("shift range replaces ctrl additions")
-        << QStringList{"B", "ctrl:E", "shift:C"} << QStringList{"C", "D", "E"} << "E";
-    QTest::newRow("ctrl-shift acts as ctrl")
-        << QStringList{"A", "ctrlshift:C"} << QStringList{"A", "C"} << "C";
-    QTest::newRow("select all keeps the earlier anchor")
-        << QStringList{"B", "all", "shift:D"} << QStringList{"B", "C", "D"} << "B";
-    QTest::newRow("alt is ignored") << QStringList{"A", "alt:C"} << QStringList{"C"} << "C";
-    QTest::newRow("alt-shift is a shift-click")
-        << QStringList{"A", "altshift:C"} << QStringList{"A", "B", "C"} << "A";
-    QTest::newRow("plain click after a range") << QStringList{"A", "shift:E", "D"} << QStringList{"D"} << "D";
+    // clang-format off
+    QTest::newRow("plain click selects alone") << "A shift:E D" << "D" << "D";
+    QTest::newRow("ctrl toggles the only one out") << "B ctrl:B" << "" << "B";
+    QTest::newRow("ctrl adds and moves the anchor") << "A ctrl:D" << "A D" << "D";
+    QTest::newRow("shift without anchor") << "shift:C" << "C" << "C";
+    QTest::newRow("shift upwards pivots on the anchor") << "C shift:E shift:A" << "A B C" << "C";
+    QTest::newRow("shift replaces the range") << "A shift:D shift:B" << "A B" << "A";
+    QTest::newRow("shift replaces ctrl additions") << "B ctrl:E shift:C" << "C D E" << "E";
+    QTest::newRow("ctrl-shift acts as ctrl") << "A ctrlshift:C" << "A C" << "C";
+    QTest::newRow("alt is ignored") << "A alt:C" << "C" << "C";
+    QTest::newRow("select all keeps the anchor") << "B all shift:D" << "B C D" << "B";
+    QTest::newRow("a removed anchor acts as none") << "B rm:B shift:D" << "D" << "D";
+    QTest::newRow("removed items leave the selection") << "A ctrl:C ctrl:E rm:C rm:D" << "A E" << "E";
+    // clang-format on
 }
 
 void tst_StowbayInteraction::clickRules() {
-    QFETCH(QStringList, steps);
-    QFETCH(QStringList, selected);
+    QFETCH(QString, steps);
+    QFETCH(QString, selected);
     QFETCH(QString, anchor);
-    InteractionFixture f(fiveFiles);
-    for (const QString &step : steps) {
-        if (step == "all") {
-            f.interaction->selectAll();
-            continue;
-        }
-        const QString modifiers = step.section(':', 0, -2);
+    InteractionFixture f;
+    for (const QString &step : words(steps)) {
+        const QString modifiers = step.section(':', 0, -2), name = step.section(':', -1);
         Qt::KeyboardModifiers flags;
-        if (modifiers.contains("ctrl")) flags |= Qt::ControlModifier;
-        if (modifiers.contains("shift")) flags |= Qt::ShiftModifier;
-        if (modifiers.contains("alt")) flags |= Qt::AltModifier;
-        f.interaction->click(f.id(step.section(':', -1)), flags);
+        flags.setFlag(Qt::ControlModifier, modifiers.contains("ctrl"));
+        flags.setFlag(Qt::ShiftModifier, modifiers.contains("shift"));
+        flags.setFlag(Qt::AltModifier, modifiers.contains("alt"));
+        if (step == "all")
+            f.interaction->selectAll();
+        else if (modifiers == "rm")
+            f.store->remove({f.id(name)});
+        else
+            f.interaction->click(f.id(name), flags);
     }
-    QCOMPARE(f.interaction->selection(), f.idSet(selected));
-    QCOMPARE(f.interaction->orderedSelection(), f.idList(selected));
+    QTRY_COMPARE(f.interaction->selection(), f.set(words(selected)));
+    QCOMPARE(f.interaction->orderedSelection(), f.ids(words(selected)));
     QCOMPARE(f.interaction->anchor(), std::optional<QUuid>(f.id(anchor)));
 }
 
-void tst_StowbayInteraction::aStaleAnchorActsAsNone() {
-    InteractionFixture f(fiveFiles);
-    f.interaction->click(f.id("B"), Qt::NoModifier);
-    f.store->remove({f.id("B")});
-    f.interaction->click(f.id("D"), Qt::ShiftModifier);
-    QCOMPARE(f.interaction->selection(), f.idSet({"D"}));
-    QCOMPARE(f.interaction->anchor(), std::optional<QUuid>(f.id("D")));
-}
+void tst_StowbayInteraction::dragIDsAndLiveURLs() {
+    InteractionFixture f;
+    f.interaction->setSelection(f.set({"E", "B", "C"}));
+    QCOMPARE(f.interaction->dragIDs(f.id("E")), f.ids({"B", "C", "E"})); // store order
+    QCOMPARE(f.interaction->dragIDs(f.id("D")), f.ids({"D"}));
+    QCOMPARE(f.interaction->dragIDs(std::nullopt), f.ids(words("A B C D E")));
 
-void tst_StowbayInteraction::everyClickNotifies() {
-    InteractionFixture f(fiveFiles);
-    QSignalSpy changed(f.interaction.get(), &StowbayInteraction::selectionChanged);
-    f.interaction->click(f.id("A"), Qt::NoModifier);
-    f.interaction->click(f.id("A"), Qt::NoModifier);
-    QCOMPARE(changed.count(), 2);
-}
-
-void tst_StowbayInteraction::pruningFollowsTheStoreLater() {
-    InteractionFixture f(fiveFiles);
-    f.interaction->setSelection(f.idSet({"A", "C", "E"}));
-    QSignalSpy changed(f.interaction.get(), &StowbayInteraction::selectionChanged);
-
-    f.store->remove({f.id("C"), f.id("D")});
-    QVERIFY(f.interaction->selection().contains(f.id("C"))); // not in the middle of the removal
-    QTRY_COMPARE(f.interaction->selection(), f.idSet({"A", "E"}));
-    QCOMPARE(changed.count(), 1);
-
-    // A change that leaves every selected item in place does not notify.
-    f.store->setPinned({f.id("A")}, true);
-    f.store->remove({f.id("B")});
-    QTest::qWait(50);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(f.interaction->selection(), f.idSet({"A", "E"}));
-}
-
-void tst_StowbayInteraction::dragIDs() {
-    InteractionFixture f(fiveFiles);
-    f.interaction->setSelection(f.idSet({"E", "B", "C"}));
-    QCOMPARE(f.interaction->dragIDs(f.id("E")), f.idList({"B", "C", "E"}));
-    QCOMPARE(f.interaction->dragIDs(f.id("D")), f.idList({"D"}));
-    QCOMPARE(f.interaction->selection(), f.idSet({"B", "C", "E"}));
-    QCOMPARE(f.interaction->dragIDs(std::nullopt), f.idList(fiveFiles));
-}
-
-void tst_StowbayInteraction::urlsAndOpenSkipMissingFiles() {
-    InteractionFixture f(fiveFiles);
-    f.interaction->setSelection(f.idSet({"B", "D"}));
+    // Missing files and unknown ids give no URL; the order given is kept.
     QVERIFY(f.deleteFile("B"));
-    const QList<QUrl> urls = f.interaction->urls(f.interaction->orderedSelection());
-    QCOMPARE(urls, QList<QUrl>{QUrl::fromLocalFile(f.path("D"))});
-    // Given order, not store order; an unknown id gives nothing.
-    QCOMPARE(f.interaction->urls({f.id("E"), QUuid::createUuid(), f.id("A")}),
-             (QList<QUrl>{QUrl::fromLocalFile(f.path("E")), QUrl::fromLocalFile(f.path("A"))}));
-    f.interaction->open(f.interaction->orderedSelection());
-    QCOMPARE(f.workspace.opened, urls);
-    f.workspace.opened.clear();
-    f.interaction->open({f.id("B")});
-    QVERIFY(f.workspace.opened.isEmpty());
+    QCOMPARE(f.interaction->urls(f.ids({"E", "B", "unknown", "A"})), f.urls({"E", "A"}));
+    f.interaction->open(f.ids({"B", "C"}));
+    QCOMPARE(f.workspace.opened, f.urls({"C"}));
 }
 
 void tst_StowbayInteraction::dragFinished_data() {
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<AfterDrag>("afterDrag");
-    QTest::addColumn<QStringList>("remaining");
-    QTest::newRow("cancelled drag keeps everything")
-        << false << AfterDrag::remove << QStringList{"A", "B", "C", "D", "E"};
-    QTest::newRow("accepted, keep") << true << AfterDrag::keep << QStringList{"A", "B", "C", "D", "E"};
-    QTest::newRow("accepted, remove: pinned stay") << true << AfterDrag::remove << QStringList{"A", "C", "E"};
+    QTest::addColumn<QString>("remaining");
+    // clang-format off
+    QTest::newRow("cancelled") << false << AfterDrag::remove << "A B C D E";
+    QTest::newRow("accepted, keep") << true << AfterDrag::keep << "A B C D E";
+    QTest::newRow("accepted, remove: pinned stay") << true << AfterDrag::remove << "A C E";
+    // clang-format on
 }
 
 void tst_StowbayInteraction::dragFinished() {
     QFETCH(bool, accepted);
     QFETCH(AfterDrag, afterDrag);
-    QFETCH(QStringList, remaining);
-    InteractionFixture f(fiveFiles);
+    QFETCH(QString, remaining);
+    InteractionFixture f;
     f.settings.setAfterDrag(afterDrag);
     f.store->setPinned({f.id("C")}, true);
-    // The drop target moved D away: the refresh afterwards has to find that out.
-    QVERIFY(QFile::remove(f.path("D")));
-    QSignalSpy infos(f.store.get(), &StowbayStore::infosChanged);
-    f.interaction->dragFinished(f.idList({"B", "C", "D"}), accepted);
-    QStringList names;
-    for (const StowbayItem &item : f.store->items())
-        names << item.name;
-    QCOMPARE(names, remaining);
-    QTRY_VERIFY(infos.count() > 0);
-    if (f.store->infos().contains(f.id("D"))) QTRY_VERIFY(!f.store->infos().value(f.id("D")).exists);
+    QVERIFY(QFile::remove(f.path("D"))); // the drop target moved D away
+    f.interaction->dragFinished(f.ids({"B", "C", "D"}), accepted);
+    QCOMPARE(f.names(), words(remaining));
+    // The refresh afterwards finds out that D is gone.
+    if (f.store->item(f.id("D"))) QTRY_VERIFY(!f.store->infos().value(f.id("D")).exists);
 }
 
 void tst_StowbayInteraction::copyPaths_data() {
-    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("names");
     QTest::addColumn<QString>("expected"); // %1 stands for the folder
-    QTest::newRow("two files, given order") << QStringList{"C", "A"} << "%1/C\n%1/A";
-    QTest::newRow("a missing file gives its stored path") << QStringList{"B"} << "%1/B";
-    QTest::newRow("a moved file gives where it is now") << QStringList{"D", "E"} << "%1/moved D\n%1/E";
-    QTest::newRow("unknown ids give nothing") << QStringList{"nothing", "A"} << "%1/A";
+    // clang-format off
+    QTest::newRow("given order") << "C A" << "%1/C\n%1/A";
+    QTest::newRow("a missing file gives its stored path") << "B" << "%1/B";
+    QTest::newRow("a moved file gives where it is now") << "D E" << "%1/moved D\n%1/E";
+    QTest::newRow("unknown ids give nothing") << "unknown A" << "%1/A";
+    QTest::newRow("nothing leaves the clipboard") << "unknown" << "kept";
+    // clang-format on
 }
 
 void tst_StowbayInteraction::copyPaths() {
-    QFETCH(QStringList, names);
+    QFETCH(QString, names);
     QFETCH(QString, expected);
-    InteractionFixture f(fiveFiles);
+    InteractionFixture f;
     QVERIFY(QFile::remove(f.path("B")));
     QVERIFY(QFile::rename(f.path("D"), f.path("moved D")));
     QVERIFY(f.refreshed());
-    f.interaction->copyPaths(f.idList(names));
-    QCOMPARE(Pasteboard::generalString(), expected.arg(f.dir.path()));
+    Pasteboard::setGeneralString("kept");
+    f.interaction->copyPaths(f.ids(words(names)));
+    QCOMPARE(Pasteboard::generalString(), expected.replace("%1", f.dir.path()));
 }
 
-void tst_StowbayInteraction::copyPathsOfNothingLeavesTheClipboard() {
-    InteractionFixture f(fiveFiles);
-    Pasteboard::setGeneralString("kept");
-    f.interaction->copyPaths({});
-    f.interaction->copyPaths({QUuid::createUuid()});
-    QCOMPARE(Pasteboard::generalString(), QString("kept"));
+void tst_StowbayInteraction::pressMoveRelease_data() {
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QPointF>("by");
+    QTest::addColumn<QString>("carried");
+    QTest::addColumn<QString>("selectedAfter");
+    // clang-format off
+    QTest::newRow("4.0: no drag; a selected row alone on release") << "B" << 0 << QPointF(4, 0) << "" << "B";
+    QTest::newRow("4.0 up: no drag") << "C" << 0 << QPointF(0, -4) << "" << "C";
+    QTest::newRow("2.8 by 2.8: no drag") << "C" << 0 << QPointF(2.8, 2.8) << "" << "C";
+    QTest::newRow("4.01 drags the selection") << "C" << 0 << QPointF(4.01, 0) << "A B C" << "A B C";
+    QTest::newRow("3 by 3 drags") << "B" << 0 << QPointF(3, 3) << "A B C" << "A B C";
+    QTest::newRow("an unselected row carries itself") << "D" << 0 << QPointF(0, 4.01) << "D" << "D";
+    QTest::newRow("ctrl toggles a selected row out first") << "B" << ctrl << QPointF(9, 0) << "B" << "A C";
+    QTest::newRow("shift extends from the anchor") << "D" << shift << QPointF(9, 0) << "A B C D" << "A B C D";
+    QTest::newRow("a missing file does not start a drag") << "E" << 0 << QPointF(9, 0) << "" << "E";
+    QTest::newRow("drag all carries every file there is") << "" << 0 << QPointF(9, 0) << "A B C D" << "A B C";
+    QTest::newRow("drag all ignores clicks") << "" << ctrl << QPointF() << "" << "A B C";
+    // clang-format on
+}
+
+void tst_StowbayInteraction::pressMoveRelease() {
+    QFETCH(QString, row);
+    QFETCH(int, modifiers);
+    QFETCH(QPointF, by);
+    QFETCH(QString, carried);
+    QFETCH(QString, selectedAfter);
+    Row r;
+    QVERIFY(r.prepare(row));
+    const QPointF at(20.25, 20.5);
+    r.send(QEvent::MouseButtonPress, at, modifiers);
+    r.send(QEvent::MouseMove, at + by);
+    r.send(QEvent::MouseButtonRelease, at + by);
+    QCOMPARE(r.drags, carried.isEmpty() ? QList<QList<QUrl>>{} : QList<QList<QUrl>>{r.urls(words(carried))});
+    QCOMPARE(r.interaction->selection(), r.set(words(selectedAfter)));
+}
+
+void tst_StowbayInteraction::doubleClicks_data() {
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("selectedAfter");
+    QTest::addColumn<QString>("opened");
+    // clang-format off
+    QTest::newRow("plain: the row alone, its file opens") << "B" << 0 << "B" << "B";
+    QTest::newRow("ctrl: out and back in, nothing opens") << "B" << ctrl << "A B C" << "";
+    QTest::newRow("shift: the range, nothing opens") << "B" << shift << "A B" << "";
+    QTest::newRow("drag all: nothing") << "" << 0 << "A B C" << "";
+    // clang-format on
+}
+
+void tst_StowbayInteraction::doubleClicks() {
+    QFETCH(QString, row);
+    QFETCH(int, modifiers);
+    QFETCH(QString, selectedAfter);
+    QFETCH(QString, opened);
+    Row r;
+    QVERIFY(r.prepare(row));
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+        r.send(type, {20, 20}, modifiers);
+    QCOMPARE(r.interaction->selection(), r.set(words(selectedAfter)));
+    QCOMPARE(r.workspace.opened, r.urls(words(opened)));
+}
+
+void tst_StowbayInteraction::contextMenu_data() {
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("pinned");
+    QTest::addColumn<QString>("missing"); // besides E
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<QString>("selectedAfter");
+    QTest::addColumn<QString>("pinTitle");
+    QTest::addColumn<bool>("filesOn"); // Reveal, Open and Quick Look
+    // clang-format off
+    QTest::newRow("an unselected row is selected") << "A B" << "A B" << "" << "C" << "C" << "Pin" << true;
+    QTest::newRow("a selected row; all pinned") << "A B" << "A B" << "" << "B" << "A B" << "Unpin" << true;
+    QTest::newRow("one of two pinned") << "A B" << "A" << "" << "A" << "A B" << "Pin" << true;
+    QTest::newRow("all files missing") << "A E" << "" << "A" << "E" << "A E" << "Pin" << false;
+    QTest::newRow("one of two files missing") << "A E" << "" << "" << "A" << "A E" << "Pin" << true;
+    // clang-format on
+}
+
+void tst_StowbayInteraction::contextMenu() {
+    QFETCH(QString, selected);
+    QFETCH(QString, pinned);
+    QFETCH(QString, missing);
+    QFETCH(QString, row);
+    QFETCH(QString, selectedAfter);
+    QFETCH(QString, pinTitle);
+    QFETCH(bool, filesOn);
+    Row r;
+    QVERIFY(r.prepare(row));
+    r.store->setPinned(r.ids(words(pinned)), true);
+    for (const QString &name : words(missing))
+        QVERIFY(r.deleteFile(name));
+    r.interaction->setSelection(r.set(words(selected)));
+    std::unique_ptr<QMenu> menu = r.view->menu();
+    QVERIFY(menu);
+    QStringList titles;
+    for (QAction *action : menu->actions())
+        titles << (action->isSeparator() ? "-" : action->text() + (action->isEnabled() ? "" : " (off)"));
+    const QString off = filesOn ? "" : " (off)";
+    QCOMPARE(titles, QStringList({"Reveal in Finder" + off, "Open" + off, "Quick Look" + off, "Copy Path",
+                                  "-", pinTitle, "Remove"}));
+    QCOMPARE(r.interaction->selection(), r.set(words(selectedAfter)));
+
+    // Pin and Unpin act on the whole selection.
+    menu->actions().at(5)->trigger();
+    for (const QUuid &id : r.ids(words(selectedAfter)))
+        QCOMPARE(r.store->item(id)->pinned, pinTitle == "Pin");
+}
+
+// The preview opens on the first file; a second request replaces the list, an empty one changes nothing.
+void tst_StowbayInteraction::quickLookReplacesTheListUnlessEmpty() {
+    InteractionFixture f(words("a b c"));
+    const QList<QUrl> urls = f.urls(words("a b c"));
+    QuickLookController &controller = QuickLookController::shared();
+    PreviewPanel *panel = PreviewPanel::shared();
+    controller.show(urls);
+    QVERIFY(panel->isVisible());
+    QCOMPARE(panel->itemCount(), 3);
+    QCOMPARE(panel->shownText(), QString("a"));
+
+    QTest::keyClick(panel, Qt::Key_Right);
+    controller.show({urls[2], urls[1]});
+    QCOMPARE(panel->itemCount(), 2);
+    QCOMPARE(panel->shownText(), QString("c"));
+
+    QTest::keyClick(panel, Qt::Key_Right);
+    controller.show({});
+    QVERIFY(panel->isVisible());
+    QCOMPARE(panel->itemCount(), 2);
+    QCOMPARE(panel->currentPreviewItemURL(), urls[1]);
+
+    panel->hide();
+    controller.show({});
+    QVERIFY(!panel->isVisible());
 }
 
 STOWBAY_TEST_MAIN(tst_StowbayInteraction)

@@ -1,26 +1,18 @@
-// A stand-in file manager on the session bus: owns org.freedesktop.FileManager1 and prints one
-// line "ShowItems <uri> <uri> ..." per call. It prints "ready" once the name is its own.
+// A stand-in file manager on the session bus: owns org.freedesktop.FileManager1 and prints
+// "ShowItems <uri> <uri> ..." per call, and "ready" once the name is its own.
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QObject>
-#include <QStringList>
 #include <cstdio>
 
 class FileManager1 : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 public slots:
-    void ShowItems(const QStringList &uris, const QString &) { say("ShowItems " + uris.join(' ').toUtf8()); }
-    void ShowFolders(const QStringList &uris, const QString &) {
-        say("ShowFolders " + uris.join(' ').toUtf8());
-    }
-    void ShowItemProperties(const QStringList &uris, const QString &) {
-        say("ShowItemProperties " + uris.join(' ').toUtf8());
-    }
+    void ShowItems(const QStringList &uris, const QString &) { say("ShowItems " + uris.join(' ')); }
 
 public:
-    static void say(const QByteArray &line) {
-        std::printf("%s\n", line.constData());
+    static void say(const QString &line) {
+        std::printf("%s\n", qPrintable(line));
         std::fflush(stdout);
     }
 };
@@ -29,9 +21,9 @@ int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     FileManager1 manager;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots))
+    if (!bus.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots) ||
+        !bus.registerService("org.freedesktop.FileManager1"))
         return 1;
-    if (!bus.registerService("org.freedesktop.FileManager1")) return 1;
     FileManager1::say("ready");
     return app.exec();
 }
