@@ -3,7 +3,6 @@
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QDir>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QSignalSpy>
@@ -16,276 +15,104 @@ QString storedFilePath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Stowbay/stowbay.json";
 }
 
-void writeStoredItems(const QList<StowbayItem> &items) {
-    QDir().mkpath(QFileInfo(storedFilePath()).absolutePath());
-    QFile file(storedFilePath());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(StoredItems::encode(items));
-}
-
-QList<StowbayItem> readStoredItems() {
-    QFile file(storedFilePath());
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return StoredItems::decode(file.readAll()).value_or(QList<StowbayItem>{});
-}
-
-StowbayItem makeItem(const QString &path, qint64 ageSeconds, bool pinned) {
-    const QDateTime added = QDateTime::currentDateTimeUtc().addSecs(-ageSeconds);
-    return StowbayItem{QUuid::createUuid(),
-                       path,
-                       std::nullopt,
-                       QFileInfo(path).fileName(),
-                       QDateTime::fromSecsSinceEpoch(added.toSecsSinceEpoch(), Qt::UTC),
-                       pinned};
-}
-
 QList<QUuid> idsOf(const QList<StowbayItem> &items) {
     QList<QUuid> ids;
     for (const auto &item : items)
         ids << item.id;
     return ids;
 }
-
-QAction *actionNamed(QMenu *menu, const QString &text) {
-    for (QAction *action : menu->actions())
-        if (action->text() == text) return action;
-    return nullptr;
-}
 } // namespace
 
 class tst_AppDelegate : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void launchPurgesExpiredItemsThenRefreshes();
-    void shorterAutoClearPurgesOnALaterTurn();
-    void purgeTimerRunsEveryMinute();
-    void trayMenuEntries();
-    void clearStowbayKeepsPinnedItems();
-    void quitWithKeepOnQuitWritesPendingChanges();
-    void quitWithoutKeepOnQuitDeletesTheFile();
-    void launchAtLoginCheckMarkFollowsTheEntry();
-    void launchAtLoginToggles();
-    void launchAtLoginFailureIsShown();
+    void launchToQuit_data();
+    void launchToQuit();
+    void trayMenu();
 
 private:
+    // A stored item `ageSeconds` old for the file `name`, which holds "hello" when `onDisk`.
+    StowbayItem item(const QString &name, qint64 ageSeconds, bool pinned = false, bool onDisk = true) {
+        QFile file(m_files.filePath(name));
+        if (onDisk && file.open(QIODevice::WriteOnly)) file.write("hello");
+        const QDateTime added = QDateTime::currentDateTimeUtc().addSecs(-ageSeconds);
+        return {QUuid::createUuid(), file.fileName(), std::nullopt, name, added, pinned};
+    }
+    void store(const QList<StowbayItem> &items) {
+        QDir().mkpath(QFileInfo(storedFilePath()).absolutePath());
+        QFile file(storedFilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(StoredItems::encode(items));
+    }
+
     QTemporaryDir m_files;
-    QString makeFile(const QString &name, const QByteArray &contents = "hello");
 };
 
-void tst_AppDelegate::init() {
-    QFile::remove(storedFilePath());
-    LaunchAtLogin::set(false);
-    QFile::remove(LaunchAtLogin::entryPath());
-    QDir(QFileInfo(LaunchAtLogin::entryPath()).absolutePath()).removeRecursively();
-    QFile::remove(QFileInfo(LaunchAtLogin::entryPath()).absolutePath());
+void tst_AppDelegate::launchToQuit_data() {
+    QTest::addColumn<bool>("keepOnQuit");
+    QTest::newRow("keep: a change just before quit is written") << true;
+    QTest::newRow("do not keep: deleted, the pending save never comes") << false;
 }
 
-QString tst_AppDelegate::makeFile(const QString &name, const QByteArray &contents) {
-    const QString path = m_files.filePath(name);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly)) file.write(contents);
-    return path;
-}
-
-void tst_AppDelegate::launchPurgesExpiredItemsThenRefreshes() {
-    const StowbayItem expired = makeItem(makeFile("expired.txt"), 2 * 3600, false);
-    const StowbayItem pinnedGone = makeItem(m_files.filePath("gone.txt"), 2 * 3600, true);
-    const StowbayItem fresh = makeItem(makeFile("fresh.txt", "12345"), 60, false);
-    writeStoredItems({expired, pinnedGone, fresh});
-    MemoryUserDefaults defaults;
-    defaults.setValue("autoClear", "hour");
-    AppSettings settings(defaults);
-
-    AppDelegate delegate(settings);
-    QCOMPARE(delegate.store().items().size(), 3); // loading purges nothing
-    delegate.applicationWillFinishLaunching();
-    delegate.applicationDidFinishLaunching();
-
-    QCOMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, fresh.id}));
-    // The refresh replaces the placeholders with what the disk says.
-    QTRY_COMPARE(delegate.store().infos().value(pinnedGone.id).exists, false);
-    QTRY_COMPARE(delegate.store().infos().value(fresh.id).size, std::optional<qint64>(5));
-    QCOMPARE(QApplication::quitOnLastWindowClosed(), false);
-}
-
-void tst_AppDelegate::shorterAutoClearPurgesOnALaterTurn() {
-    const StowbayItem dayOld = makeItem(makeFile("day-old.txt"), 2 * 86400, false);
-    const StowbayItem hourOld = makeItem(makeFile("hour-old.txt"), 2 * 3600, false);
-    writeStoredItems({dayOld, hourOld});
+// Launch purges what has expired, then refreshes the rest from the disk; later a shorter period
+// purges on a later turn of the loop, and the minute timer purges what has expired since. Quit saves
+// or deletes the stored file.
+void tst_AppDelegate::launchToQuit() {
+    QFETCH(bool, keepOnQuit);
+    const StowbayItem weekOld = item("week-old", 8 * 86400);
+    const StowbayItem pinnedGone = item("gone", 8 * 86400, true, false);
+    const StowbayItem dayOld = item("day-old", 2 * 86400);
+    const StowbayItem hourOld = item("hour-old", 2 * 3600);
+    const StowbayItem fresh = item("fresh", 60);
+    store({weekOld, pinnedGone, dayOld, hourOld, fresh});
     MemoryUserDefaults defaults;
     defaults.setValue("autoClear", "week");
     AppSettings settings(defaults);
     AppDelegate delegate(settings);
     delegate.applicationDidFinishLaunching();
-    QCOMPARE(delegate.store().items().size(), 2);
+    QCOMPARE(QApplication::quitOnLastWindowClosed(), false);
+
+    QCOMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, dayOld.id, hourOld.id, fresh.id}));
+    QTRY_COMPARE(delegate.store().infos().value(pinnedGone.id).exists, false);
+    QTRY_COMPARE(delegate.store().infos().value(fresh.id).size, std::optional<qint64>(5)); // "hello"
 
     settings.setAutoClear(AutoClear::day);
-    QCOMPARE(delegate.store().items().size(), 2); // not inside the assignment
-    QTRY_COMPARE(idsOf(delegate.store().items()), QList<QUuid>{hourOld.id});
-    settings.setAutoClear(AutoClear::hour);
-    QTRY_VERIFY(delegate.store().items().isEmpty());
-}
-
-void tst_AppDelegate::purgeTimerRunsEveryMinute() {
-    const StowbayItem old = makeItem(makeFile("old.txt"), 2 * 3600, false);
-    writeStoredItems({old});
-    MemoryUserDefaults defaults;
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    delegate.applicationDidFinishLaunching();
+    QCOMPARE(delegate.store().items().size(), 4); // not inside the assignment
+    QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, hourOld.id, fresh.id}));
 
     QTimer *timer = delegate.purgeTimer();
-    QVERIFY(timer);
-    QVERIFY(timer->isActive());
-    QVERIFY(!timer->isSingleShot());
+    QVERIFY(timer && timer->isActive());
     QCOMPARE(timer->interval(), 60 * 1000);
-    QCOMPARE(timer->timerType(), Qt::CoarseTimer);
-
     {
-        // The period changes without anyone being told: only the timer can purge now.
-        const QSignalBlocker quiet(settings);
+        const QSignalBlocker quiet(settings); // only the timer can purge now
         settings.setAutoClear(AutoClear::hour);
     }
     timer->setInterval(10);
-    QTRY_VERIFY(delegate.store().items().isEmpty());
-}
+    QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, fresh.id}));
 
-void tst_AppDelegate::trayMenuEntries() {
-    MemoryUserDefaults defaults;
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    QVERIFY(!delegate.statusItem());
-    delegate.applicationDidFinishLaunching();
-
-    QSystemTrayIcon *tray = delegate.statusItem();
-    QVERIFY(tray);
-    QCOMPARE(tray->toolTip(), QString("Stowbay"));
-    QVERIFY(!tray->icon().isNull());
-    QCOMPARE(tray->contextMenu(), delegate.statusMenu());
-
-    QStringList entries;
-    for (const QAction *action : delegate.statusMenu()->actions()) {
-        if (action->isSeparator()) {
-            entries << "---";
-            continue;
-        }
-        QString entry = action->text();
-        if (!action->shortcut().isEmpty()) entry += " [" + action->shortcut().toString() + "]";
-        if (action->isCheckable()) entry += " (checkable)";
-        if (!action->isEnabled()) entry += " (disabled)";
-        entries << entry;
-    }
-    QCOMPARE(entries, (QStringList{"Show Stowbay", "Clear Stowbay", "---", "Settings… [Ctrl+,]",
-                                   "Launch at Login (checkable)", "---", "Quit Stowbay [Ctrl+Q]"}));
-    QCOMPARE(delegate.launchItem(), delegate.statusMenu()->actions().at(4));
-}
-
-void tst_AppDelegate::clearStowbayKeepsPinnedItems() {
-    const StowbayItem a = makeItem(makeFile("a.txt"), 10, false);
-    const StowbayItem pinned = makeItem(makeFile("pinned.txt"), 10, true);
-    const StowbayItem b = makeItem(makeFile("b.txt"), 10, false);
-    writeStoredItems({a, pinned, b});
-    MemoryUserDefaults defaults;
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    delegate.applicationDidFinishLaunching();
-
-    actionNamed(delegate.statusMenu(), "Clear Stowbay")->trigger();
-    QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});
-}
-
-void tst_AppDelegate::quitWithKeepOnQuitWritesPendingChanges() {
-    const StowbayItem kept = makeItem(makeFile("kept.txt"), 10, false);
-    writeStoredItems({kept});
-    MemoryUserDefaults defaults;
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    delegate.applicationDidFinishLaunching();
-
+    settings.setKeepOnQuit(keepOnQuit); // set now: off from the start, nothing would have loaded
     int added = -1;
-    const QString late = makeFile("added-just-before-quit.txt");
-    delegate.store().add({QUrl::fromLocalFile(late)}, [&](int n) { added = n; });
-    QTRY_COMPARE(added, 1);
-    delegate.applicationWillTerminate(); // well before the save delay is over
-
-    const QList<StowbayItem> stored = readStoredItems();
-    QCOMPARE(stored.size(), 2);
-    QCOMPARE(stored.at(0).id, kept.id);
-    QCOMPARE(stored.at(1).path, late);
-}
-
-void tst_AppDelegate::quitWithoutKeepOnQuitDeletesTheFile() {
-    writeStoredItems({makeItem(makeFile("left-from-before.txt"), 10, false)});
-    MemoryUserDefaults defaults;
-    defaults.setValue("keepOnQuit", false);
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    QVERIFY(delegate.store().items().isEmpty());
-    delegate.applicationDidFinishLaunching();
-
-    int added = -1;
-    delegate.store().add({QUrl::fromLocalFile(makeFile("added.txt"))}, [&](int n) { added = n; });
+    delegate.store().add({QUrl::fromLocalFile(item("added-just-before-quit", 0).path)},
+                         [&](int n) { added = n; });
     QTRY_COMPARE(added, 1);
     QSignalSpy saves(&delegate.store(), &StowbayStore::saved);
-    delegate.applicationWillTerminate();
-    QVERIFY(!QFile::exists(storedFilePath()));
-    QCOMPARE(delegate.store().items().size(), 1); // the items in memory are left alone
-
-    // The save that was pending never comes.
-    QVERIFY(!saves.wait(3 * StowbayStore::saveDelayMs));
-    QVERIFY(!QFile::exists(storedFilePath()));
+    delegate.applicationWillTerminate(); // well before the save delay is over
+    if (keepOnQuit) {
+        QFile file(storedFilePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), StoredItems::encode(delegate.store().items())); // with the added one
+    } else {
+        QVERIFY(!QFile::exists(storedFilePath()));
+        QVERIFY(!saves.wait(3 * StowbayStore::saveDelayMs));
+        QVERIFY(!QFile::exists(storedFilePath()));
+    }
 }
 
-void tst_AppDelegate::launchAtLoginCheckMarkFollowsTheEntry() {
-    MemoryUserDefaults defaults;
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    delegate.applicationDidFinishLaunching();
-    QMenu *menu = delegate.statusMenu();
-    const auto writeEntry = [](const QByteArray &text) {
-        QDir().mkpath(QFileInfo(LaunchAtLogin::entryPath()).absolutePath());
-        QFile entry(LaunchAtLogin::entryPath());
-        QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        entry.write("[Desktop Entry]\nType=Application\nExec=stowbay\n" + text);
-    };
-
-    emit menu->aboutToShow();
-    QCOMPARE(delegate.launchItem()->isChecked(), false);
-
-    writeEntry(""); // changed behind our back: read again when the menu opens
-    QCOMPARE(delegate.launchItem()->isChecked(), false);
-    emit menu->aboutToShow();
-    QCOMPARE(delegate.launchItem()->isChecked(), true);
-
-    writeEntry("Hidden=true\n");
-    emit menu->aboutToShow();
-    QCOMPARE(delegate.launchItem()->isChecked(), false);
-
-    writeEntry("X-GNOME-Autostart-enabled=false\n");
-    emit menu->aboutToShow();
-    QCOMPARE(delegate.launchItem()->isChecked(), false);
-}
-
-void tst_AppDelegate::launchAtLoginToggles() {
-    MemoryUserDefaults defaults;
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    delegate.showAlert = [](const QString &, const QString &info) { QFAIL(qPrintable(info)); };
-    delegate.applicationDidFinishLaunching();
-    delegate.launchItem()->trigger();
-    QVERIFY(LaunchAtLogin::isEnabled());
-    delegate.launchItem()->trigger();
-    QVERIFY(!LaunchAtLogin::isEnabled());
-}
-
-void tst_AppDelegate::launchAtLoginFailureIsShown() {
-    // A plain file where the autostart folder should be: the entry cannot be written.
-    const QString folder = QFileInfo(LaunchAtLogin::entryPath()).absolutePath();
-    QFile blocker(folder);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
+// The menu's entries; "Clear Stowbay" keeps pinned items; the Launch at Login check mark is read
+// from the autostart entry each time the menu opens, the entry toggles it and a failure is shown.
+void tst_AppDelegate::trayMenu() {
+    const StowbayItem pinned = item("pinned", 10, true);
+    store({item("a", 10), pinned, item("b", 10)});
     MemoryUserDefaults defaults;
     AppSettings settings(defaults);
     AppDelegate delegate(settings);
@@ -293,12 +120,33 @@ void tst_AppDelegate::launchAtLoginFailureIsShown() {
     delegate.showAlert = [&](const QString &message, const QString &info) { shown << message << info; };
     delegate.applicationDidFinishLaunching();
 
-    delegate.launchItem()->trigger();
-    QCOMPARE(shown.size(), 2);
-    QCOMPARE(shown.at(0), QString("Could not change Launch at Login"));
-    QVERIFY(!shown.at(1).isEmpty());
-    QVERIFY(!LaunchAtLogin::isEnabled());
-    QFile::remove(folder);
+    QCOMPARE(delegate.statusItem()->contextMenu(), delegate.statusMenu());
+    QStringList entries;
+    for (const QAction *action : delegate.statusMenu()->actions())
+        entries << (action->isSeparator() ? "---" : action->text() + " " + action->shortcut().toString());
+    QCOMPARE(entries, (QStringList{"Show Stowbay ", "Clear Stowbay ", "---", "Settings… Ctrl+,",
+                                   "Launch at Login ", "---", "Quit Stowbay Ctrl+Q"}));
+
+    delegate.statusMenu()->actions().at(1)->trigger();
+    QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});
+
+    QAction *launch = delegate.statusMenu()->actions().at(4);
+    QVERIFY(!LaunchAtLogin::set(true)); // behind the menu's back
+    emit delegate.statusMenu()->aboutToShow();
+    QCOMPARE(launch->isChecked(), true);
+    launch->trigger();
+    emit delegate.statusMenu()->aboutToShow();
+    QCOMPARE(launch->isChecked(), false);
+    QVERIFY(shown.isEmpty());
+
+    // A plain file where the autostart folder should be: the entry cannot be written.
+    const QString folder = QFileInfo(LaunchAtLogin::entryPath()).absolutePath();
+    QDir(folder).removeRecursively();
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    launch->trigger();
+    QCOMPARE(shown.value(0), QString("Could not change Launch at Login"));
+    QVERIFY(!shown.value(1).isEmpty()); // and why
 }
 
 STOWBAY_TEST_MAIN(tst_AppDelegate)
