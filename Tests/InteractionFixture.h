@@ -21,17 +21,10 @@ inline QStringList words(const QString &names) {
 class RecordingWorkspace : public Workspace {
 public:
     void open(const QUrl &url) override { opened << url; }
-    void activateFileViewerSelecting(const QList<QUrl> &urls) override { revealed << urls; }
-    QIcon icon(const QString &path) override {
-        iconsAsked << path;
-        return QIcon(QPixmap(8, 8));
-    }
-    QIcon genericDocumentIcon() override {
-        iconsAsked << "generic";
-        return generic;
-    }
+    void activateFileViewerSelecting(const QList<QUrl> &) override {}
+    QIcon icon(const QString &path) override { return iconsAsked << path, QIcon(QPixmap(8, 8)); }
+    QIcon genericDocumentIcon() override { return iconsAsked << "generic", generic; }
     QList<QUrl> opened;
-    QList<QList<QUrl>> revealed;
     QStringList iconsAsked;
     QIcon generic{QPixmap(8, 8)};
 };
@@ -61,23 +54,23 @@ struct InteractionFixture {
         QCoreApplication::processEvents(); // the add's own change notice
     }
 
-    template <typename F> static auto map(const QStringList &names, F f) {
-        QList<decltype(f(QString()))> list;
-        for (const QString &name : names)
-            list << f(name);
-        return list;
-    }
     QString path(const QString &name) const { return dir.filePath(name); }
     QUuid id(const QString &name) const { return idByName.value(name, QUuid::createUuid()); }
     QList<QUuid> ids(const QStringList &names) const {
-        return map(names, [this](const QString &n) { return id(n); });
+        QList<QUuid> list;
+        for (const QString &name : names)
+            list << id(name);
+        return list;
     }
     QSet<QUuid> set(const QStringList &names) const {
         const QList<QUuid> list = ids(names);
         return {list.begin(), list.end()};
     }
     QList<QUrl> urls(const QStringList &names) const {
-        return map(names, [this](const QString &n) { return QUrl::fromLocalFile(path(n)); });
+        QList<QUrl> list;
+        for (const QString &name : names)
+            list << QUrl::fromLocalFile(path(name));
+        return list;
     }
     QStringList names() const {
         QStringList list;
@@ -91,5 +84,4 @@ struct InteractionFixture {
         store->refresh();
         return infos.wait(5000);
     }
-    bool deleteFile(const QString &name) { return QFile::remove(path(name)) && refreshed(); }
 };

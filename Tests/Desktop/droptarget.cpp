@@ -7,33 +7,24 @@
 #include <QWidget>
 #include <cstdio>
 
-static void say(const QByteArray &line) {
-    std::printf("%s\n", line.constData());
+static void say(const QString &line) {
+    std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
 }
 
 class Target : public QWidget {
-protected:
+    bool m_shown = false;
     void paintEvent(QPaintEvent *) override {
         if (!std::exchange(m_shown, true)) say("ready");
     }
     void dragEnterEvent(QDragEnterEvent *event) override {
         if (event->mimeData()->hasUrls()) event->acceptProposedAction();
     }
-    void dragMoveEvent(QDragMoveEvent *event) override {
-        event->acceptProposedAction();
-        say("over");
-    }
+    void dragMoveEvent(QDragMoveEvent *event) override { event->acceptProposedAction(), say("over"); }
     void dropEvent(QDropEvent *event) override {
-        QByteArray line = "drop";
-        for (const QUrl &url : event->mimeData()->urls())
-            line += ' ' + url.toEncoded();
         event->acceptProposedAction();
-        say(line);
+        say("drop " + QUrl::toStringList(event->mimeData()->urls()).join(' '));
     }
-
-private:
-    bool m_shown = false;
 };
 
 int main(int argc, char **argv) {

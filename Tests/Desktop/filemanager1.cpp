@@ -8,11 +8,8 @@ class FileManager1 : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 public slots:
-    void ShowItems(const QStringList &uris, const QString &) { say("ShowItems " + uris.join(' ')); }
-
-public:
-    static void say(const QString &line) {
-        std::printf("%s\n", qPrintable(line));
+    void ShowItems(const QStringList &uris, const QString &) {
+        std::printf("ShowItems %s\n", qPrintable(uris.join(' ')));
         std::fflush(stdout);
     }
 };
@@ -24,7 +21,8 @@ int main(int argc, char **argv) {
     if (!bus.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots) ||
         !bus.registerService("org.freedesktop.FileManager1"))
         return 1;
-    FileManager1::say("ready");
+    std::printf("ready\n");
+    std::fflush(stdout);
     return app.exec();
 }
 
