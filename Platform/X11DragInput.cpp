@@ -3,7 +3,6 @@
 #include "PanelWindows.h"
 
 #include <QByteArray>
-#include <QSocketNotifier>
 #include <QUrl>
 
 // Xlib after Qt: its macros (None, CursorShape, ...) would break Qt's headers.
@@ -29,9 +28,7 @@ X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
     m_sampler.setTimerType(Qt::PreciseTimer);
     connect(&m_sampler, &QTimer::timeout, this, &X11DragInput::samplePointer);
 
-    m_display = XOpenDisplay(nullptr);
     if (!m_display) return;
-    X11Errors::watch(m_display);
     m_root = DefaultRootWindow(m_display);
 
     m_xdndSelection = XInternAtom(m_display, "XdndSelection", False);
@@ -61,17 +58,9 @@ X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
         m_xiOpcode = -1;
     }
     XFlush(m_display);
-
-    m_notifier = new QSocketNotifier(ConnectionNumber(m_display), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &X11DragInput::processEvents);
 }
 
-X11DragInput::~X11DragInput() {
-    if (!m_display) return;
-    delete m_notifier;
-    X11Errors::unwatch(m_display);
-    XCloseDisplay(m_display);
-}
+X11DragInput::~X11DragInput() = default;
 
 double X11DragInput::now() {
     using namespace std::chrono;
@@ -112,16 +101,6 @@ void X11DragInput::setPointerSampling(bool on) {
         m_sampler.stop();
     }
     updateMotionSelection();
-}
-
-void X11DragInput::processEvents() {
-    if (!m_display) return;
-    // Handlers may make round trips that queue further events: those are handled here too.
-    while (XPending(m_display) > 0) {
-        XEvent event;
-        XNextEvent(m_display, &event);
-        handleEvent(event);
-    }
 }
 
 void X11DragInput::handleEvent(XEvent &event) {
@@ -295,7 +274,7 @@ X11DragInput::Pointer X11DragInput::queryPointer() {
         pointer.location = QPointF(rootX, rootY);
         pointer.buttons = (mask & Button1Mask) ? leftButton : 0;
     }
-    processQueuedLater();
+    m_connection.processQueuedLater();
     return pointer;
 }
 
@@ -308,20 +287,6 @@ void X11DragInput::dispatch(MouseEvent::Type type) {
         handler(event);
     m_dispatching = false;
     m_pointer.reset();
-}
-
-// A round trip may have read events into the connection's queue, where the socket notifier does
-// not see them: they are handled on the next turn of the event loop.
-void X11DragInput::processQueuedLater() {
-    if (m_processQueued || QLength(m_display) == 0) return;
-    m_processQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_processQueued = false;
-            processEvents();
-        },
-        Qt::QueuedConnection);
 }
 
 namespace {

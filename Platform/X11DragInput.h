@@ -13,15 +13,12 @@
 
 #include "DragPasteboard.h"
 #include "MouseMonitor.h"
+#include "X11Connection.h"
 
 #include <QMap>
 #include <QObject>
 #include <QQueue>
 #include <QTimer>
-
-class QSocketNotifier;
-typedef struct _XDisplay Display;
-union _XEvent;
 
 class X11DragInput : public QObject, public DragPasteboard, public MouseMonitor {
     Q_OBJECT
@@ -42,7 +39,7 @@ public:
     void setPointerSampling(bool on) override;
 
     // Handles everything the server has sent; the socket notifier calls it, benchmarks call it.
-    void processEvents();
+    void processEvents() { m_connection.processEvents(); }
 
     // The connection, for benchmarks that feed it events.
     void *nativeDisplay() const { return m_display; }
@@ -68,10 +65,9 @@ private:
     bool pressWentDownOnPanel();
     Pointer queryPointer();
     void dispatch(MouseEvent::Type type);
-    void processQueuedLater();
 
-    Display *m_display = nullptr;
-    QSocketNotifier *m_notifier = nullptr;
+    X11Connection m_connection{[this](_XEvent &event) { handleEvent(event); }};
+    Display *const m_display = m_connection.display();
     unsigned long m_root = 0;
     unsigned long m_requestor = 0; // unmapped window that receives the drag's contents
     unsigned long m_xdndSelection = 0, m_uriList = 0, m_xdndTypeList = 0, m_property = 0;
@@ -92,7 +88,6 @@ private:
     std::optional<Pointer> m_pointer; // queried during the current dispatch
     QPointF m_lastSample;
     QTimer m_sampler;
-    bool m_processQueued = false;
 
     QMap<int, Handler> m_handlers;
     int m_nextToken = 1;

@@ -2,8 +2,6 @@
 
 #include "KeyCodes.h"
 
-#include <QSocketNotifier>
-
 // Xlib after Qt: its macros would break Qt's headers.
 #include "X11Errors.h"
 #include <X11/XKBlib.h>
@@ -11,23 +9,14 @@
 #include <X11/keysym.h>
 
 X11HotKeys::X11HotKeys(QObject *parent) : QObject(parent) {
-    m_display = XOpenDisplay(nullptr);
     if (!m_display) return;
-    X11Errors::watch(m_display);
     m_root = DefaultRootWindow(m_display);
     // Without this, holding the keys down would report a release and a press for every repeat.
     Bool supported = False;
     XkbSetDetectableAutoRepeat(m_display, True, &supported);
-    m_notifier = new QSocketNotifier(ConnectionNumber(m_display), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &X11HotKeys::processEvents);
 }
 
-X11HotKeys::~X11HotKeys() {
-    if (!m_display) return;
-    delete m_notifier;
-    X11Errors::unwatch(m_display);
-    XCloseDisplay(m_display);
-}
+X11HotKeys::~X11HotKeys() = default;
 
 unsigned X11HotKeys::x11Modifiers(quint32 modifiers) {
     unsigned mask = 0;
@@ -66,8 +55,7 @@ std::optional<GlobalHotKeys::Ref> X11HotKeys::registerHotKey(quint32 keyCode, qu
     m_grabs.insert(ref, grab);
     // The round trips may have read presses into the connection's queue, where the socket
     // notifier does not see them.
-    if (QLength(m_display) > 0)
-        QMetaObject::invokeMethod(this, &X11HotKeys::processEvents, Qt::QueuedConnection);
+    m_connection.processQueuedLater();
     return ref;
 }
 
@@ -96,19 +84,15 @@ unsigned X11HotKeys::numLockMask() const {
     return mask;
 }
 
-void X11HotKeys::processEvents() {
-    while (XPending(m_display) > 0) {
-        XEvent event;
-        XNextEvent(m_display, &event);
-        if (event.type != KeyPress) continue;
-        // Only the modifier keys count: a mouse button held meanwhile does not change the combination.
-        const unsigned modifierKeys = 0xFF;
-        const unsigned state = event.xkey.state & modifierKeys & ~(LockMask | numLockMask());
-        for (const Grab &grab : std::as_const(m_grabs)) {
-            if (int(event.xkey.keycode) == grab.keycode && state == grab.modifiers) {
-                if (m_onPress) m_onPress();
-                break;
-            }
+void X11HotKeys::handleEvent(XEvent &event) {
+    if (event.type != KeyPress) return;
+    // Only the modifier keys count: a mouse button held meanwhile does not change the combination.
+    const unsigned modifierKeys = 0xFF;
+    const unsigned state = event.xkey.state & modifierKeys & ~(LockMask | numLockMask());
+    for (const Grab &grab : std::as_const(m_grabs)) {
+        if (int(event.xkey.keycode) == grab.keycode && state == grab.modifiers) {
+            if (m_onPress) m_onPress();
+            break;
         }
     }
 }

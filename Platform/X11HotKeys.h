@@ -3,12 +3,12 @@
 #pragma once
 
 #include "GlobalHotKeys.h"
+#include "X11Connection.h"
 
 #include <QMap>
 #include <QObject>
 
-class QSocketNotifier;
-typedef struct _XDisplay Display;
+union _XEvent;
 
 class X11HotKeys : public QObject, public GlobalHotKeys {
     Q_OBJECT
@@ -29,12 +29,12 @@ private:
         unsigned modifiers;
     };
 
-    void processEvents();
+    void handleEvent(_XEvent &event);
     void ungrab(const Grab &grab);
     unsigned numLockMask() const;
 
-    Display *m_display = nullptr;
-    QSocketNotifier *m_notifier = nullptr;
+    X11Connection m_connection{[this](_XEvent &event) { handleEvent(event); }};
+    Display *const m_display = m_connection.display();
     unsigned long m_root = 0;
     std::function<void()> m_onPress;
     QMap<Ref, Grab> m_grabs;
