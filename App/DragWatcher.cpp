@@ -148,38 +148,24 @@ bool DragWatcher::isShake() const {
     if (m_samples.size() < 4) return false;
     const auto [travel, required] = threshold(m_settings.sensitivity());
 
-    enum class Direction { none, rightward, leftward };
-    Direction direction = Direction::none;
+    // direction: +1 rightward, -1 leftward, 0 until the first swing of enough travel.
+    int direction = 0;
     const double x0 = m_samples.first().x;
     double extreme = x0;
     int reversals = 0;
     for (const Sample &s : m_samples) {
         const double x = s.x;
-        switch (direction) {
-        case Direction::none:
+        if (direction == 0) {
             if (std::abs(x - x0) >= travel) {
-                direction = x > x0 ? Direction::rightward : Direction::leftward;
+                direction = x > x0 ? 1 : -1;
                 extreme = x;
             }
-            break;
-        case Direction::rightward:
-            if (x > extreme) {
-                extreme = x;
-            } else if (extreme - x >= travel) {
-                ++reversals;
-                direction = Direction::leftward;
-                extreme = x;
-            }
-            break;
-        case Direction::leftward:
-            if (x < extreme) {
-                extreme = x;
-            } else if (x - extreme >= travel) {
-                ++reversals;
-                direction = Direction::rightward;
-                extreme = x;
-            }
-            break;
+        } else if ((x - extreme) * direction > 0) {
+            extreme = x; // further the same way
+        } else if ((extreme - x) * direction >= travel) {
+            ++reversals; // back far enough from the furthest point: a swing the other way
+            direction = -direction;
+            extreme = x;
         }
     }
     return reversals >= required;

@@ -96,11 +96,14 @@ void RowInteractionView::mouseDragged(QMouseEvent *event) {
 
     StowbayInteraction &interaction = *m_interaction;
     const QList<QUuid> ids = interaction.dragIDs(m_rowID);
-    const QList<QUrl> urls = interaction.urls(ids);
+    // Only files that exist travel; the live ids and the URLs correspond one to one.
     QList<QUuid> liveIDs;
+    QList<QUrl> urls;
     for (const QUuid &id : ids) {
-        const auto info = interaction.store().infos().constFind(id);
-        if (info != interaction.store().infos().constEnd() && info->exists) liveIDs << id;
+        if (const std::optional<QUrl> url = interaction.liveURL(id)) {
+            liveIDs << id;
+            urls << *url;
+        }
     }
     if (urls.isEmpty()) return;
 

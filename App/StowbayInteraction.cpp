@@ -21,10 +21,7 @@ void StowbayInteraction::setSelection(const QSet<QUuid> &selection) {
 }
 
 void StowbayInteraction::click(const QUuid &id, Qt::KeyboardModifiers flags) {
-    QList<QUuid> order;
-    order.reserve(m_store.items().size());
-    for (const StowbayItem &item : m_store.items())
-        order << item.id;
+    const QList<QUuid> order = itemIDs();
 
     if (flags & Qt::ControlModifier) {
         QSet<QUuid> toggled = m_selection;
@@ -57,10 +54,8 @@ QList<QUuid> StowbayInteraction::orderedSelection() const {
 }
 
 void StowbayInteraction::selectAll() {
-    QSet<QUuid> all;
-    for (const StowbayItem &item : m_store.items())
-        all.insert(item.id);
-    setSelection(all);
+    const QList<QUuid> all = itemIDs();
+    setSelection(QSet<QUuid>(all.begin(), all.end()));
 }
 
 void StowbayInteraction::open(const QList<QUuid> &ids) {
@@ -69,23 +64,30 @@ void StowbayInteraction::open(const QList<QUuid> &ids) {
 }
 
 QList<QUuid> StowbayInteraction::dragIDs(const std::optional<QUuid> &rowID) const {
-    if (!rowID) {
-        QList<QUuid> all;
-        for (const StowbayItem &item : m_store.items())
-            all << item.id;
-        return all;
-    }
+    if (!rowID) return itemIDs();
     if (m_selection.contains(*rowID)) return orderedSelection();
     return {*rowID};
 }
 
 QList<QUrl> StowbayInteraction::urls(const QList<QUuid> &ids) const {
     QList<QUrl> result;
-    for (const QUuid &id : ids) {
-        const auto info = m_store.infos().constFind(id);
-        if (info != m_store.infos().constEnd() && info->exists) result << info->url;
-    }
+    for (const QUuid &id : ids)
+        if (const std::optional<QUrl> url = liveURL(id)) result << *url;
     return result;
+}
+
+std::optional<QUrl> StowbayInteraction::liveURL(const QUuid &id) const {
+    const auto info = m_store.infos().constFind(id);
+    if (info == m_store.infos().constEnd() || !info->exists) return std::nullopt;
+    return info->url;
+}
+
+QList<QUuid> StowbayInteraction::itemIDs() const {
+    QList<QUuid> ids;
+    ids.reserve(m_store.items().size());
+    for (const StowbayItem &item : m_store.items())
+        ids << item.id;
+    return ids;
 }
 
 void StowbayInteraction::dragFinished(const QList<QUuid> &ids, bool accepted) {
@@ -104,9 +106,8 @@ void StowbayInteraction::dragFinished(const QList<QUuid> &ids, bool accepted) {
 void StowbayInteraction::copyPaths(const QList<QUuid> &ids) {
     QStringList paths;
     for (const QUuid &id : ids) {
-        const auto info = m_store.infos().constFind(id);
-        if (info != m_store.infos().constEnd() && info->exists)
-            paths << info->url.toLocalFile();
+        if (const std::optional<QUrl> url = liveURL(id))
+            paths << url->toLocalFile();
         else if (const std::optional<StowbayItem> item = m_store.item(id))
             paths << item->path;
     }

@@ -52,10 +52,15 @@ public:
     // The current paths (the stored one for a missing file), one per line, on the clipboard.
     void copyPaths(const QList<QUuid> &ids);
 
+    // The current file URL of an item whose file exists.
+    std::optional<QUrl> liveURL(const QUuid &id) const;
+
 signals:
     void selectionChanged();
 
 private:
+    // The ids of the store's items, in list order.
+    QList<QUuid> itemIDs() const;
     void pruneSelection();
 
     StowbayStore &m_store;

@@ -1,5 +1,8 @@
 #include "StowbayItem.h"
 
+#include <QDir>
+#include <QSysInfo>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -134,3 +137,13 @@ std::optional<QList<StowbayItem>> decode(const QByteArray &json) {
 }
 
 } // namespace StoredItems
+
+bool isLocalFileURL(const QUrl &url) {
+    if (!url.isValid() || !url.isLocalFile()) return false;
+    // Some applications name this machine in the URL; a file on another host is not ours to keep.
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0 &&
+        host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
+        return false;
+    return QDir::isAbsolutePath(url.path());
+}

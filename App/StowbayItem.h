@@ -33,6 +33,10 @@ struct ItemInfo {
     static ItemInfo placeholder(const QString &path);
 };
 
+// True when `url` names a file on this machine: the file scheme, an absolute path, and no host
+// but "localhost" or this machine's own name. Web addresses and other hosts' files are not.
+bool isLocalFileURL(const QUrl &url);
+
 // The stored list: a compact JSON array of item objects, members in the order
 // id, path, bookmark, name, addedAt, pinned.
 namespace StoredItems {

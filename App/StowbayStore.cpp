@@ -24,14 +24,10 @@ QString lastPathComponent(const QString &path) {
 // names that are not valid UTF-8: the program keeps paths as text, and such a name would come back
 // as a different path that names no file.
 std::optional<QString> standardizedFilePath(const QUrl &url) {
-    if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
-    const QString host = url.host();
-    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
-        return std::nullopt;
+    if (!isLocalFileURL(url)) return std::nullopt;
     const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     const QString path = QString::fromUtf8(bytes);
-    if (bytes.contains('\0') || path.toUtf8() != bytes || !path.startsWith(QLatin1Char('/')))
-        return std::nullopt;
+    if (bytes.contains('\0') || path.toUtf8() != bytes) return std::nullopt;
     return QDir::cleanPath(path);
 }
 
