@@ -1,5 +1,9 @@
 #include "AppDelegate.h"
 
+#include "HotKeyManager.h"
+#include "StowbayInteraction.h"
+#include "StowbayPanelController.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -9,6 +13,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -25,9 +30,8 @@ void showModalAlert(const QString &message, const QString &informativeText) {
 } // namespace
 
 AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
-    : QObject(parent), showAlert(showModalAlert), m_settings(settings), m_store(settings) {
-    // The drag watcher joins here, after the store.
-}
+    : QObject(parent), showAlert(showModalAlert), m_settings(settings), m_store(settings),
+      m_watcher(DragPasteboard::system(), MouseMonitor::system(), settings) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -43,14 +47,36 @@ void AppDelegate::applicationWillFinishLaunching() {
 void AppDelegate::applicationDidFinishLaunching() {
     // 1. Accessory again.
     setActivationPolicyAccessory();
-    // 2. The selection model: not yet.
-    // 3. The panel controller: not yet.
-    // 4. Drag watcher trigger → controller: not yet.
-    // 5. Drag watcher drag ended → controller: not yet.
-    // 6. Start the drag watcher: not yet.
-    // 7. The global hot key's press action: not yet.
-    // 8. Register the stored shortcut: not yet.
-    // 9. Re-register on shortcut changes: not yet.
+    // 2. The selection model.
+    m_interaction = std::make_unique<StowbayInteraction>(m_store, m_settings);
+    // 3. The panel controller, which asks the watcher whether a file drag is in progress.
+    QPointer<AppDelegate> self(this);
+    m_controller = std::make_unique<StowbayPanelController>(
+        m_store, *m_interaction, m_settings, [self] { return self && self->m_watcher.isDragging(); });
+    // 4. A shake (or any file drag) presents the panel, not pinned.
+    m_watcher.onTrigger = [self] {
+        if (self) self->m_controller->present(false);
+    };
+    // 5. The end of a file drag lets an expanded panel that is not pinned open collapse.
+    m_watcher.onDragEnded = [self] {
+        if (self) self->m_controller->dragEnded();
+    };
+    // 6.
+    m_watcher.start();
+    // 7. The shortcut collapses an expanded panel, else presents it pinned open.
+    HotKeyManager &hotKeys = HotKeyManager::shared();
+    hotKeys.handler = [self] {
+        if (self) self->m_controller->hotKeyPressed();
+    };
+    // 8.
+    hotKeys.registerHotKey(m_settings.hotkeyKeyCode(), m_settings.hotkeyModifiers());
+    // 9. A new shortcut replaces the old one on a later turn of the loop; a change of both fields
+    // registers twice, the second time with the final pair.
+    const auto reregister = [this] {
+        HotKeyManager::shared().registerHotKey(m_settings.hotkeyKeyCode(), m_settings.hotkeyModifiers());
+    };
+    connect(&m_settings, &AppSettings::hotkeyKeyCodeChanged, this, reregister, Qt::QueuedConnection);
+    connect(&m_settings, &AppSettings::hotkeyModifiersChanged, this, reregister, Qt::QueuedConnection);
 
     // 10. Choosing a shorter period clears old items at once, on a later turn of the loop. The
     // signal fires only on assignment, so the current value is never delivered here.
@@ -64,7 +90,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_store.purgeExpired();
     m_store.refresh();
 
-    // 13. Show the tab if the store holds items: not yet.
+    // 13. The tab, when the stowbay holds items.
+    m_controller->showTabIfNeeded();
 
     // 14. Auto-clear once a minute; a few seconds late is fine.
     m_purgeTimer = new QTimer(this);
@@ -110,7 +137,7 @@ void AppDelegate::menuNeedsUpdate() {
 }
 
 void AppDelegate::showStowbay() {
-    // Presents the panel pinned open; arrives with the panel controller.
+    m_controller->present(true);
 }
 
 void AppDelegate::clearStowbay() {

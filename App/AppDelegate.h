@@ -4,6 +4,7 @@
 #pragma once
 
 #include "AppSettings.h"
+#include "DragWatcher.h"
 #include "StowbayStore.h"
 
 #include <QObject>
@@ -14,6 +15,8 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class StowbayInteraction;
+class StowbayPanelController;
 
 class AppDelegate : public QObject {
     Q_OBJECT
@@ -42,6 +45,9 @@ public:
 
     AppSettings &settings() const { return m_settings; }
     StowbayStore &store() { return m_store; }
+    DragWatcher &watcher() { return m_watcher; }
+    StowbayInteraction *interaction() const { return m_interaction.get(); }
+    StowbayPanelController *controller() const { return m_controller.get(); }
     QSystemTrayIcon *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const { return m_statusMenu.get(); }
     QAction *launchItem() const { return m_launchItem; }
@@ -59,7 +65,9 @@ private:
 
     AppSettings &m_settings;
     StowbayStore m_store;
-    // Launch: the selection model and the panel controller join here.
+    DragWatcher m_watcher;
+    std::unique_ptr<StowbayInteraction> m_interaction;
+    std::unique_ptr<StowbayPanelController> m_controller;
     QSystemTrayIcon *m_statusItem = nullptr;
     std::unique_ptr<QMenu> m_statusMenu; // a top-level widget: owned here, not by the QObject tree
     QAction *m_launchItem = nullptr;

@@ -29,6 +29,8 @@ struct ItemInfo {
     bool isDirectory = false;   // false when the file is missing
     std::optional<qint64> size; // regular files only
 
+    bool operator==(const ItemInfo &other) const = default;
+
     // Right after loading, before the first refresh: the stored path, taken to exist.
     static ItemInfo placeholder(const QString &path);
 };

@@ -1,0 +1,59 @@
+// The full panel: a header with the item count and "Clear", a dashed drop zone that lights up while
+// files are dragged anywhere over the panel, the list of rows and the "Drag all" control. It keeps
+// one row per item and updates, adds, moves or removes only the rows a change touches.
+#pragma once
+
+#include <QHash>
+#include <QUuid>
+#include <QWidget>
+
+class ItemRowView;
+class PanelModel;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+class StowbayInteraction;
+class StowbayStore;
+
+class StowbayContentView : public QWidget {
+    Q_OBJECT
+public:
+    StowbayContentView(PanelModel &model, StowbayStore &store, StowbayInteraction &interaction,
+                       QWidget *parent = nullptr);
+
+    bool targeted() const { return m_targeted; }
+    void setTargeted(bool targeted);
+
+    // "Stowbay" when empty, else "1 item", "2 items", ...
+    static QString title(int count);
+
+    QLabel *titleLabel() const { return m_title; }
+    QPushButton *clearButton() const { return m_clear; }
+    QWidget *dropZone() const { return m_dropZone; }
+    QWidget *dragAll() const { return m_dragAll; }
+    QScrollArea *list() const { return m_list; }
+    ItemRowView *row(const QUuid &id) const { return m_rows.value(id); }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void itemsChanged();
+    void infosChanged();
+    void selectionChanged();
+
+    PanelModel &m_model;
+    StowbayStore &m_store;
+    StowbayInteraction &m_interaction;
+    bool m_targeted = false;
+    QLabel *m_title;
+    QPushButton *m_clear;
+    QWidget *m_dropZone;
+    QScrollArea *m_list;
+    QVBoxLayout *m_rowsLayout;
+    QWidget *m_dragAll;
+    QHash<QUuid, ItemRowView *> m_rows;
+};

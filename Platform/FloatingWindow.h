@@ -1,0 +1,50 @@
+// The kind of top-level window the panel is, and the desktop's side of it: whether a compositor
+// draws translucent windows, and who has the keyboard. The one place that knows how a floating
+// panel is made on this desktop.
+#pragma once
+
+#include <QObject>
+
+class QWidget;
+class X11Connection;
+union _XEvent;
+typedef struct _XDisplay Display;
+
+namespace FloatingWindow {
+// Makes `window` a floating panel before it is first shown. On X11: frameless, override-redirect
+// (the window manager neither moves it onto the screen, nor lists it, nor leaves it behind on a
+// workspace switch), above normal windows, shown without taking the keyboard. Under XWayland a
+// compositor hands drops only to windows it manages: there it is a managed, undecorated utility
+// window that stays on top instead.
+void configure(QWidget *window);
+bool isWaylandSession();
+
+// Gives `window` the keyboard, remembering who had it; resign() hands it back.
+void activate(QWidget *window);
+void resign(QWidget *window);
+} // namespace FloatingWindow
+
+// Whether a compositing manager runs on the screen (translucent pixels and window opacity then
+// work), told again whenever one starts or stops. Without a display: never.
+class Compositor : public QObject {
+    Q_OBJECT
+public:
+    static Compositor &shared();
+    ~Compositor() override;
+    bool isActive() const { return m_active; }
+    // Our own connection to the display (none without one), also used to move the keyboard.
+    Display *display() const;
+
+signals:
+    void activeChanged(bool active);
+
+private:
+    Compositor();
+    void handleEvent(_XEvent &event);
+    void update();
+
+    X11Connection *m_connection = nullptr;
+    unsigned long m_selection = 0;
+    int m_fixesEventBase = 0;
+    bool m_active = false;
+};
