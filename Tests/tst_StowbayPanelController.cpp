@@ -1,0 +1,262 @@
+// Where the panel goes on each edge, and how it moves between hidden, expanded and the tab: the
+// collapse timer, the generation rule, keys, the shortcut and drag-end rules, and what the
+// content shows. Moves and delays run twenty times faster than the user sees them.
+#include "InteractionFixture.h"
+#include "ItemRowView.h"
+#include "StowbayContentView.h"
+#include "StowbayDragState.h"
+#include "StowbayPanelController.h"
+#include "TestSupport.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+using State = StowbayPanelController::State;
+Q_DECLARE_METATYPE(StowbayEdge)
+
+namespace {
+// A controller over a store of A to E (or none), the pointer far from where the panel goes.
+struct Panel : InteractionFixture {
+    bool dragActive = false;
+    QPoint pointer{10, 10};
+    StowbayPanelController controller{*store, *interaction, settings, [this] { return dragActive; }};
+
+    explicit Panel(const QStringList &names = words("A B C D E")) : InteractionFixture(names) {
+        controller.mouseLocation = [this] { return pointer; };
+    }
+    QScreen *screen() const { return QGuiApplication::primaryScreen(); }
+    QRect expanded() const { return controller.expandedFrame(screen()); }
+    QRect tab() const { return controller.tabFrame(screen()); }
+    QRect frame() { return controller.panel().geometry(); }
+    // The panel has come to rest at `f`, fully shown.
+    bool restsAt(const QRect &f) {
+        return QTest::qWaitFor([&] { return frame() == f && controller.panel().windowOpacity() == 1.0; },
+                               3000);
+    }
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&controller.panel(), Qt::Key(key), modifiers);
+    }
+};
+} // namespace
+
+class tst_StowbayPanelController : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { StowbayPanelController::timeScale = 0.05; }
+
+    void frames_data() {
+        QTest::addColumn<StowbayEdge>("edge");
+        QTest::addColumn<QRect>("visible");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QRect>("expanded");
+        QTest::addColumn<QRect>("tab");
+        QTest::addColumn<QRect>("slidOut");
+        const QRect wide(0, 0, 1440, 875);
+        // clang-format off
+        QTest::newRow("right, 3 items, centred") << StowbayEdge::right << wide << 3
+            << QRect(1192, 265, 240, 346) << QRect(1424, 390, 16, 96) << QRect(1456, 265, 240, 346);
+        QTest::newRow("right, empty: 230 high") << StowbayEdge::right << wide << 0
+            << QRect(1192, 323, 240, 230) << QRect(1424, 390, 16, 96) << QRect(1456, 323, 240, 230);
+        QTest::newRow("left, 100 items count as 7") << StowbayEdge::left << wide << 100
+            << QRect(8, 161, 240, 554) << QRect(0, 390, 16, 96) << QRect(-256, 161, 240, 554);
+        QTest::newRow("bottom, 5 items capped at 380") << StowbayEdge::bottom << wide << 5
+            << QRect(540, 487, 360, 380) << QRect(672, 859, 96, 16) << QRect(540, 891, 360, 380);
+        QTest::newRow("right, short screen: 0.7 of 300") << StowbayEdge::right << QRect(0, 0, 1000, 300) << 0
+            << QRect(752, 45, 240, 210) << QRect(984, 102, 16, 96) << QRect(1016, 45, 240, 210);
+        QTest::newRow("bottom, narrow screen: 16 narrower") << StowbayEdge::bottom << QRect(100, 0, 300, 800) << 1
+            << QRect(108, 550, 284, 242) << QRect(202, 784, 96, 16) << QRect(108, 816, 284, 242);
+        QTest::newRow("left, second screen with a top bar") << StowbayEdge::left << QRect(1440, 28, 1440, 872) << 2
+            << QRect(1448, 317, 240, 294) << QRect(1440, 416, 16, 96) << QRect(1184, 317, 240, 294);
+        // clang-format on
+    }
+    void frames() {
+        QFETCH(StowbayEdge, edge);
+        QFETCH(QRect, visible);
+        QFETCH(int, count);
+        QFETCH(QRect, expanded);
+        QFETCH(QRect, tab);
+        QFETCH(QRect, slidOut);
+        QCOMPARE(StowbayPanelController::expandedFrame(visible, count, edge), expanded);
+        QCOMPARE(StowbayPanelController::tabFrame(visible, edge), tab);
+        QCOMPARE(StowbayPanelController::slidOut(expanded, edge), slidOut);
+    }
+
+    // Present, the timer folds it into the tab, the pointer on the tab opens it again, Escape folds
+    // it, and with the last item gone the tab goes away.
+    void presentCollapseAndTab() {
+        Panel p;
+        QVERIFY(!p.controller.panel().isVisible());
+        p.controller.present(false);
+        QCOMPARE(p.controller.state(), State::expanded);
+        QCOMPARE(p.frame(), StowbayPanelController::slidOut(p.expanded(), StowbayEdge::right));
+        QVERIFY(p.controller.panel().isVisible());
+        QVERIFY(p.restsAt(p.expanded()));
+        QVERIFY(!p.controller.model().isTab());
+        QTRY_COMPARE(p.controller.state(), State::tab); // 3 s, scaled
+        QVERIFY(p.restsAt(p.tab()));
+        QVERIFY(p.controller.model().isTab());
+
+        p.controller.background().onEnter();
+        QCOMPARE(p.controller.state(), State::expanded);
+        QVERIFY(!p.controller.pinnedOpen());
+        QVERIFY(p.restsAt(p.expanded()));
+        p.key(Qt::Key_Escape);
+        QCOMPARE(p.controller.state(), State::tab);
+        QVERIFY(p.restsAt(p.tab()));
+
+        p.store->remove(p.ids(words("A B C D E")));
+        QTRY_COMPARE(p.controller.state(), State::hidden);
+        QTRY_VERIFY(!p.controller.panel().isVisible());
+    }
+
+    // The shortcut during the slide-out presents again; the slide-out's completion is stale and
+    // shows no tab. A pinned panel stays until the shortcut folds it.
+    void generationRule() {
+        Panel p;
+        p.controller.present(false);
+        QVERIFY(p.restsAt(p.expanded()));
+        p.controller.collapse();
+        QCOMPARE(p.controller.state(), State::tab);
+        p.controller.hotKeyPressed();
+        QCOMPARE(p.controller.state(), State::expanded);
+        QVERIFY(p.controller.pinnedOpen());
+        QVERIFY(p.restsAt(p.expanded()));
+        QTest::qWait(300); // past the collapse's slide-out and three scaled collapse delays
+        QCOMPARE(p.controller.state(), State::expanded);
+        QVERIFY(!p.controller.model().isTab());
+        p.controller.background().onExit();
+        p.controller.dragEnded();
+        QVERIFY(!p.controller.isCollapseArmed());
+        p.controller.hotKeyPressed();
+        QCOMPARE(p.controller.state(), State::tab);
+        QVERIFY(!p.controller.pinnedOpen());
+    }
+
+    void collapseTimer_data() {
+        QTest::addColumn<bool>("dragActive");
+        QTest::addColumn<bool>("internalDrag");
+        QTest::addColumn<int>("pointerFromPanel"); // points right of the panel's left edge
+        QTest::newRow("nothing holds it: folds") << false << false << -200;
+        QTest::newRow("a file drag elsewhere holds it") << true << false << -200;
+        QTest::newRow("a drag out of the panel holds it") << false << true << -200;
+        QTest::newRow("the pointer 12 points away holds it") << false << false << -12;
+        QTest::newRow("13 points away does not") << false << false << -13;
+    }
+    void collapseTimer() {
+        QFETCH(bool, dragActive);
+        QFETCH(bool, internalDrag);
+        QFETCH(int, pointerFromPanel);
+        Panel p;
+        p.controller.present(false);
+        QVERIFY(p.restsAt(p.expanded()));
+        p.dragActive = dragActive;
+        StowbayDragState::internalActive = internalDrag;
+        p.pointer = QPoint(p.expanded().left() + pointerFromPanel, p.expanded().center().y());
+        p.controller.scheduleCollapse(1.0);
+        const bool folds = pointerFromPanel < -12 && !dragActive && !internalDrag;
+        if (folds) {
+            QTRY_COMPARE(p.controller.state(), State::tab);
+        } else {
+            // Held: the timer re-arms itself and folds once the hold is gone.
+            QTest::qWait(200);
+            QCOMPARE(p.controller.state(), State::expanded);
+            QVERIFY(p.controller.isCollapseArmed());
+            p.dragActive = StowbayDragState::internalActive = false;
+            p.pointer = QPoint(10, 10);
+            QTRY_COMPARE(p.controller.state(), State::tab);
+        }
+    }
+
+    void keys_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("selectedBefore");
+        QTest::addColumn<QString>("selectedAfter");
+        QTest::addColumn<QString>("itemsAfter");
+        const int ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
+        QTest::newRow("Ctrl+A selects all") << int(Qt::Key_A) << ctrl << "B"
+                                            << "A B C D E"
+                                            << "A B C D E";
+        QTest::newRow("A alone does nothing") << int(Qt::Key_A) << 0 << "B"
+                                              << "B"
+                                              << "A B C D E";
+        QTest::newRow("Ctrl+Shift+A does nothing") << int(Qt::Key_A) << (ctrl | shift) << "B"
+                                                   << "B"
+                                                   << "A B C D E";
+        QTest::newRow("BackSpace removes the selection") << int(Qt::Key_Backspace) << 0 << "B D"
+                                                         << ""
+                                                         << "A C E";
+        QTest::newRow("Delete, with Shift, too") << int(Qt::Key_Delete) << shift << "E"
+                                                 << ""
+                                                 << "A B C D";
+        QTest::newRow("Delete with nothing selected") << int(Qt::Key_Delete) << 0 << ""
+                                                      << ""
+                                                      << "A B C D E";
+    }
+    void keys() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, selectedBefore);
+        QFETCH(QString, selectedAfter);
+        QFETCH(QString, itemsAfter);
+        Panel p;
+        p.interaction->setSelection(p.set(words(selectedBefore)));
+        p.key(key, Qt::KeyboardModifiers(modifiers));
+        QTRY_COMPARE(p.names(), words(itemsAfter));
+        QTRY_COMPARE(p.interaction->selection(), p.set(words(selectedAfter))); // pruned later
+    }
+
+    // The launch tab, the panel growing with the items, and a new edge taking the tab at once.
+    void followsStoreAndEdge() {
+        Panel empty(QStringList{});
+        empty.controller.showTabIfNeeded();
+        QCOMPARE(empty.controller.state(), State::hidden);
+
+        Panel p(words("A B"));
+        p.controller.showTabIfNeeded();
+        QCOMPARE(p.controller.state(), State::tab);
+        QVERIFY(p.restsAt(p.tab()));
+        p.settings.setEdge(StowbayEdge::left);
+        QTRY_COMPARE(p.frame(),
+                     StowbayPanelController::tabFrame(p.screen()->availableGeometry(), StowbayEdge::left));
+
+        p.controller.present(true);
+        const QRect two = p.expanded();
+        QVERIFY(p.restsAt(two));
+        p.store->add(p.urls(words("C D E")));
+        QTRY_COMPARE(p.store->items().size(), 5);
+        QTRY_COMPARE(p.frame(), p.expanded());
+        QCOMPARE(p.frame().height(), two.height() + 3 * StowbayPanelController::rowHeight);
+        p.store->clear();
+        QTRY_COMPARE(p.frame().height(), StowbayPanelController::emptyHeight);
+        QCOMPARE(p.controller.state(), State::expanded);
+    }
+
+    // Rows follow the store in order; the title, "Clear" and the subtitles follow the items.
+    void content() {
+        Panel p(words("A B"));
+        auto *content = p.controller.panel().findChild<StowbayContentView *>();
+        QVERIFY(content);
+        QCOMPARE(content->titleLabel()->text(), "2 items");
+        QVERIFY(content->clearButton()->isEnabled());
+        ItemRowView *a = content->row(p.id("A"));
+        p.store->setPinned(p.ids(words("A B")), true);
+        QVERIFY(!content->clearButton()->isEnabled());
+        p.store->remove({p.id("B")});
+        QCOMPARE(content->titleLabel()->text(), "1 item");
+        QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
+        QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
+        QCOMPARE(a->subtitle(), "Missing");
+        QVERIFY(a->isMissing());
+
+        QCOMPARE(ItemRowView::subtitle(std::nullopt), "");
+        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder");
+        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, false, 1500}), "1.5 kB");
+        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, false, std::nullopt}), "");
+        QCOMPARE(StowbayContentView::title(0), "Stowbay");
+    }
+};
+
+STOWBAY_TEST_MAIN(tst_StowbayPanelController)
+#include "tst_StowbayPanelController.moc"
