@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QTest>
+#include <atomic>
+#include <functional>
+#include <thread>
 
 // Xlib after Qt: its macros would break Qt's headers.
 #include <X11/Xlib.h>
@@ -41,3 +44,28 @@ private:
 
     Display *m_display;
 };
+
+// Presses at `from`, moves in steps to `to`, wiggles there until `arrived` (at most 10 s) and lets go.
+// The hand is a thread of its own: a drag out of our rows runs a nested event loop on the main
+// thread, which has to stay free to serve it.
+inline bool dragByHand(QPoint from, QPoint to, const std::function<bool()> &arrived) {
+    std::atomic<bool> done{false}, result{false};
+    std::thread hand([&] {
+        XTestDriver x;
+        if (x.display()) {
+            x.moveTo(from.x(), from.y());
+            x.button(true);
+            for (int i = 1; i <= 25; ++i)
+                x.moveTo(from.x() + (to.x() - from.x()) * i / 25, from.y() + (to.y() - from.y()) * i / 25);
+            for (int i = 0; i < 500 && !arrived(); ++i)
+                x.moveTo(to.x() + (i % 2 ? 2 : -2), to.y());
+            result = arrived();
+            x.moveBy(1, 1);
+            x.button(false);
+        }
+        done = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 30000);
+    hand.join();
+    return finished && result;
+}

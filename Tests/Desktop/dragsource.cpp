@@ -1,7 +1,7 @@
 // A second process to drag from: a window that, once the left button has moved the usual distance
 // inside it, drags two files ("files") or some text ("text"). It prints "ready" once shown and
-// "dropped" each time a drag is over.
-//   stowbay_dragsource files|text X Y WIDTH HEIGHT
+// "dropped" each time a drag is over. Files given after the window's place are dragged instead.
+//   stowbay_dragsource files|text X Y WIDTH HEIGHT [FILE...]
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
@@ -12,6 +12,7 @@
 class Source : public QWidget {
 public:
     bool files = false, shown = false;
+    QList<QUrl> urls{QUrl::fromLocalFile("/tmp/report.txt"), QUrl::fromLocalFile("/tmp/photo.png")};
     QPoint pressedAt;
 
 protected:
@@ -25,7 +26,7 @@ protected:
             return;
         auto *data = new QMimeData;
         if (files)
-            data->setUrls({QUrl::fromLocalFile("/tmp/report.txt"), QUrl::fromLocalFile("/tmp/photo.png")});
+            data->setUrls(urls);
         else
             data->setText("a few words, no files");
         auto *drag = new QDrag(this);
@@ -37,10 +38,13 @@ protected:
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    if (argc != 6) return 2;
+    if (argc < 6) return 2;
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     Source source;
     source.files = QByteArray(argv[1]) == "files";
+    if (argc > 6) source.urls.clear();
+    for (int i = 6; i < argc; ++i)
+        source.urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
     source.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
                           Qt::WindowStaysOnTopHint);
     source.setGeometry(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));

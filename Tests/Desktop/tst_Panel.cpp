@@ -1,0 +1,185 @@
+// The panel on the real X server, read back by other X clients: where it stands at each edge, the
+// frames of a slide, the tab, a drop from another process, the keyboard, and two screens.
+#include "InteractionFixture.h"
+#include "StowbayContentView.h"
+#include "StowbayPanelController.h"
+#include "TestSupport.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+
+#include "XTestDriver.h"
+#include <X11/keysym.h>
+
+Q_DECLARE_METATYPE(StowbayEdge)
+
+namespace {
+using State = StowbayPanelController::State;
+
+// A window's place on the screen and whether it is shown, as xwininfo tells another process.
+QRect shownAt(WId window) {
+    QProcess info;
+    info.start("xwininfo", {"-id", QString::number(window)});
+    info.waitForFinished(5000);
+    const QString text = QString::fromLatin1(info.readAllStandardOutput());
+    if (!text.contains("IsViewable")) return {};
+    const auto field = [&](const char *name) {
+        return QRegularExpression(QString("%1:\\s+(-?\\d+)").arg(name)).match(text).captured(1).toInt();
+    };
+    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+                 field("Height"));
+}
+
+Window inputFocus(Display *display) {
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    return focus;
+}
+
+bool run(const QString &program, const QStringList &args) {
+    return QProcess::execute(program, args) == 0;
+}
+} // namespace
+
+class tst_Panel : public QObject {
+    Q_OBJECT
+private:
+    struct Panel : InteractionFixture {
+        StowbayPanelController controller{*store, *interaction, settings, [] { return false; }};
+        Panel() : InteractionFixture(words("A B C")) {}
+        WId window() { return controller.panel().winId(); }
+        QScreen *screen() const { return QGuiApplication::primaryScreen(); }
+        bool restsAt(const QRect &f) {
+            return QTest::qWaitFor([&] { return shownAt(window()) == f; }, 5000);
+        }
+    };
+    XTestDriver x;
+
+private slots:
+    void initTestCase() { QVERIFY2(x.display(), "the desktop tests need an X display"); }
+
+    void edges_data() {
+        QTest::addColumn<StowbayEdge>("edge");
+        QTest::newRow("right") << StowbayEdge::right;
+        QTest::newRow("left") << StowbayEdge::left;
+        QTest::newRow("bottom") << StowbayEdge::bottom;
+    }
+    // The expanded panel and, after a collapse, the tab stand where they should at each edge.
+    void edges() {
+        QFETCH(StowbayEdge, edge);
+        Panel p;
+        p.settings.setEdge(edge);
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        p.controller.collapse();
+        QVERIFY(p.restsAt(p.controller.tabFrame(p.screen())));
+        QCOMPARE(p.controller.state(), State::tab);
+    }
+
+    // Another client sees the panel pass through frames between the slid-out place and its own.
+    void slideIsSeenFrameByFrame() {
+        Panel p;
+        const QRect target = p.controller.expandedFrame(p.screen());
+        const QRect start = p.controller.slidOut(target);
+        QSet<int> seen;
+        std::atomic<bool> stop{false};
+        std::thread watcher([&] {
+            XTestDriver other;
+            while (!stop) {
+                Window child;
+                int x = 0, y = 0;
+                if (XTranslateCoordinates(other.display(), Window(p.window()),
+                                          DefaultRootWindow(other.display()), 0, 0, &x, &y, &child))
+                    seen.insert(x);
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
+            }
+        });
+        p.controller.present(true);
+        const bool rested = p.restsAt(target);
+        stop = true;
+        watcher.join();
+        QVERIFY(rested);
+        int between = 0;
+        for (int x : seen)
+            between += x != start.x() && x != target.x();
+        QVERIFY2(between >= 5, qPrintable(QString("only %1 frames between").arg(between)));
+    }
+
+    // Files dragged by another process over the header light the zone and land on the stowbay.
+    void dropFromAnotherProcess() {
+        Panel p;
+        QFile d(p.dir.filePath("dropped.txt"));
+        QVERIFY(d.open(QIODevice::WriteOnly));
+        d.close();
+        p.controller.present(true);
+        const QRect panel = p.controller.expandedFrame(p.screen());
+        QVERIFY(p.restsAt(panel));
+        QProcess source;
+        QByteArray output;
+        connect(&source, &QProcess::readyReadStandardOutput, this,
+                [&] { output += source.readAllStandardOutput(); });
+        source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
+                     {"files", "100", "100", "300", "300", d.fileName()});
+        QVERIFY(QTest::qWaitFor([&] { return output.contains("ready"); }, 10000));
+        auto *content = p.controller.panel().findChild<StowbayContentView *>();
+        const QPoint header = panel.topLeft() + QPoint(60, 18);
+        QVERIFY(dragByHand({250, 250}, header, [&] { return content->targeted(); }));
+        QTRY_COMPARE(p.store->items().size(), 4);
+        QCOMPARE(p.store->items().last().path, d.fileName());
+        QVERIFY(!content->targeted());
+        source.kill();
+        source.waitForFinished();
+    }
+
+    // Showing leaves the keyboard where it was; a click gives it to the panel, and Escape folds
+    // the panel and gives it back.
+    void keyboardFocus() {
+        Panel p;
+        QWidget editor;
+        editor.setWindowTitle("editor");
+        editor.setGeometry(200, 200, 400, 300);
+        editor.show();
+        editor.activateWindow();
+        QTRY_VERIFY(editor.isActiveWindow());
+        const Window before = inputFocus(x.display());
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        QCOMPARE(inputFocus(x.display()), before);
+        QVERIFY(editor.isActiveWindow());
+
+        const QPoint inside = p.controller.expandedFrame(p.screen()).center();
+        x.moveTo(inside.x(), inside.y());
+        x.button(true);
+        x.button(false);
+        QTRY_VERIFY(p.controller.panel().isActiveWindow());
+        x.key(XK_Escape, true);
+        x.key(XK_Escape, false);
+        QTRY_COMPARE(p.controller.state(), State::tab);
+        QTRY_COMPARE(inputFocus(x.display()), before);
+    }
+
+    // The panel opens on the pointer's screen and moves when its screen goes away.
+    void twoScreens() {
+        QVERIFY(run("xrandr", {"--setmonitor", "L", "960/254x1080/286+0+0", "screen"}));
+        QVERIFY(run("xrandr", {"--setmonitor", "R", "960/254x1080/286+960+0", "none"}));
+        QTRY_COMPARE(QGuiApplication::screens().size(), 2);
+        Panel p;
+        QScreen *right = QGuiApplication::screenAt(QPoint(1500, 500));
+        QVERIFY(right && right != QGuiApplication::screenAt(QPoint(100, 500)));
+        x.moveTo(1500, 500);
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(right)));
+        QCOMPARE(shownAt(p.window()).right(), 1920 - 8 - 1);
+
+        x.moveTo(100, 500);
+        QVERIFY(run("xrandr", {"--delmonitor", "R"}));
+        QTRY_COMPARE(QGuiApplication::screens().size(), 1);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(QGuiApplication::screens().first())));
+        QCOMPARE(shownAt(p.window()).right(), 960 - 8 - 1);
+    }
+};
+
+STOWBAY_TEST_MAIN(tst_Panel)
+#include "tst_Panel.moc"
