@@ -1,0 +1,156 @@
+// The whole gesture with the real program, as a person does it: a file dragged out of a real file
+// manager and shaken opens the panel, the file dropped there is held, the panel folds into the tab
+// after the drag, the pointer on the tab opens it, and "Drag all" into another folder window moves
+// the file there and takes the item off; the stored file is right after a SIGTERM.
+#include "StowbayItem.h"
+#include "TestSupport.h"
+#include "X11DragInput.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <csignal>
+
+#include "XTestDriver.h"
+
+namespace {
+constexpr int timeoutMs = 20000;
+
+QString run(const QString &program, const QStringList &args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(timeoutMs);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int field(const QString &text, const char *name) {
+    return QRegularExpression(QString("%1[:=]\\s*(-?\\d+)").arg(name)).match(text).captured(1).toInt();
+}
+
+// The shown top-level windows of process `pid` as other clients see them.
+QList<QRect> windowsOf(qint64 pid) {
+    QList<QRect> rects;
+    for (const QString &id : run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)})
+                                 .split('\n', Qt::SkipEmptyParts)) {
+        const QString info = run("xwininfo", {"-id", id});
+        if (info.contains("IsViewable"))
+            rects << QRect(field(info, "Absolute upper-left X"), field(info, "Absolute upper-left Y"),
+                           field(info, "Width"), field(info, "Height"));
+    }
+    return rects;
+}
+
+// A folder window of the file manager, placed at `at`; returns where it is.
+QRect placeFolderWindow(const QString &name, QPoint at) {
+    const QString id =
+        run("xdotool", {"search", "--sync", "--onlyvisible", "--name", name}).section('\n', 0, 0);
+    run("xdotool", {"windowsize", "--sync", id, "800", "480"});
+    run("xdotool", {"windowmove", "--sync", id, QString::number(at.x()), QString::number(at.y())});
+    const QString geometry = run("xdotool", {"getwindowgeometry", "--shell", id});
+    return QRect(field(geometry, "X"), field(geometry, "Y"), field(geometry, "WIDTH"),
+                 field(geometry, "HEIGHT"));
+}
+
+QByteArray storedContents() {
+    QFile file(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+               "/Stowbay/stowbay.json");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class tst_Gesture : public QObject {
+    Q_OBJECT
+private:
+    XTestDriver x;
+    X11DragInput input;
+    std::optional<QRect> m_panel;
+
+    // The panel when it shows as `width` points wide (240 expanded, 16 the tab).
+    bool panelShows(qint64 pid, int width) {
+        return QTest::qWaitFor(
+            [&] {
+                for (const QRect &r : windowsOf(pid))
+                    if (r.width() == width && r.height() >= 96) return bool(m_panel = r);
+                return false;
+            },
+            timeoutMs);
+    }
+    // Presses at `at` and moves on until the file manager's drag has taken the pasteboard.
+    bool startDragAt(QPoint at) {
+        const qint64 before = input.changeCount();
+        x.moveTo(at.x(), at.y());
+        x.button(true);
+        for (int i = 0; i < 100; ++i) {
+            if (input.changeCount() > before && input.hasFileURLs() == std::optional<bool>(true)) return true;
+            x.moveBy(i < 5 ? 6 : (i % 2 ? -2 : 2), 0);
+        }
+        x.button(false);
+        return false;
+    }
+
+private slots:
+    void wholeGesture() {
+        QVERIFY2(x.display() && input.isConnected(), "needs the test desktop");
+        QTemporaryDir dir;
+        const QString from = dir.filePath("stowbay-from"), to = dir.filePath("stowbay-to");
+        QVERIFY(QDir().mkpath(from) && QDir().mkpath(to));
+        QFile file(from + "/report.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("quarterly numbers") > 0);
+        file.close();
+
+        QProcess stowbay, fromWindow, toWindow;
+        stowbay.setProcessChannelMode(QProcess::ForwardedChannels);
+        stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
+        fromWindow.start("pcmanfm", {"--no-desktop", from});
+        const QRect source = placeFolderWindow("stowbay-from", {0, 0});
+        toWindow.start("pcmanfm", {"--no-desktop", "--new-win", to});
+        const QRect target = placeFolderWindow("stowbay-to", {0, 520});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(stowbay.processId()).isEmpty(), timeoutMs); // the tray icon
+
+        // The file's icon sits near the top left of the folder view, right of the side pane.
+        bool started = false;
+        for (int dy = 95; dy <= 125 && !started; dy += 15)
+            for (int dx = 205; dx >= 175 && !started; dx -= 15)
+                started = startDragAt(source.topLeft() + QPoint(dx, dy));
+        if (!started) run("import", {"-window", "root", "/tmp/gesture-fail.png"});
+        QVERIFY2(started, "no drag could be started in the file manager");
+        for (int s = 0; s < 24; ++s)
+            x.moveBy((s / 4) % 2 ? -20 : 20, 0);
+        QVERIFY2(panelShows(stowbay.processId(), 240), "the shake opened no panel");
+
+        // Dropped on the header, and held.
+        const QPoint header = m_panel->topLeft() + QPoint(60, 18);
+        x.moveTo(header.x(), header.y());
+        for (int i = 0; i < 10; ++i)
+            x.moveBy(i % 2 ? -2 : 2, 0);
+        x.button(false);
+        QTRY_VERIFY_WITH_TIMEOUT(storedContents().contains("report.txt"), timeoutMs);
+
+        // Away from the panel it folds into the tab; the pointer on the tab opens it again.
+        x.moveTo(400, 300);
+        QVERIFY2(panelShows(stowbay.processId(), 16), "no tab after the drag");
+        x.moveTo(m_panel->center().x(), m_panel->center().y());
+        QVERIFY2(panelShows(stowbay.processId(), 240), "the tab did not open the panel");
+        QVERIFY(panelShows(stowbay.processId(), 240)); // at rest
+
+        // "Drag all" into the other folder: the file manager moves the file, and the item goes.
+        const QPoint dragAll(m_panel->center().x(), m_panel->bottom() - 10 - 15);
+        std::atomic<int> wiggles = 0;
+        dragByHand(dragAll, target.center() + QPoint(100, 0), [&] { return ++wiggles > 60; });
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(to + "/report.txt"), timeoutMs);
+        QVERIFY(!QFile::exists(from + "/report.txt"));
+        QTRY_VERIFY_WITH_TIMEOUT(!storedContents().contains("report.txt"), timeoutMs);
+
+        QCOMPARE(::kill(pid_t(stowbay.processId()), SIGTERM), 0);
+        QVERIFY(stowbay.waitForFinished(timeoutMs));
+        QCOMPARE(StoredItems::decode(storedContents()),
+                 std::optional<QList<StowbayItem>>(QList<StowbayItem>()));
+        fromWindow.kill();
+        toWindow.kill();
+        fromWindow.waitForFinished();
+        toWindow.waitForFinished();
+    }
+};
+
+STOWBAY_TEST_MAIN(tst_Gesture)
+#include "tst_Gesture.moc"
