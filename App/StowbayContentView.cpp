@@ -51,6 +51,8 @@ public:
     }
     void setLarge(bool large) {
         m_large = large;
+        // Fills the panel when there is no list, else keeps to 64 points above it.
+        setMinimumHeight(large ? 0 : 64);
         setMaximumHeight(large ? QWIDGETSIZE_MAX : 64);
         update();
     }
