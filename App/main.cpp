@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QSessionManager>
+#include <cstdio>
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
@@ -16,11 +17,13 @@ int main(int argc, char **argv) {
     QuitSignals quitSignals;
 
     // One Stowbay per user, decided before the store reads or writes its file. A later start asks
-    // the running one to show itself and leaves.
+    // the running one to show itself and leaves; when it cannot, the user hears why nothing shows.
     SingleInstance instance;
     if (!instance.acquire()) {
-        instance.requestActivation();
-        return 0;
+        if (instance.requestActivation()) return 0;
+        std::fprintf(stderr, "Stowbay is already running, but did not answer on %s\n",
+                     qPrintable(instance.socketPath()));
+        return 1;
     }
 
     AppDelegate delegate;
