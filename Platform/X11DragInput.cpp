@@ -35,10 +35,7 @@ X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
     m_uriList = XInternAtom(m_display, "text/uri-list", False);
     m_xdndTypeList = XInternAtom(m_display, "XdndTypeList", False);
     m_property = XInternAtom(m_display, "_STOWBAY_DRAG_CONTENTS", False);
-
-    XSetWindowAttributes attributes{};
-    m_requestor =
-        XCreateWindow(m_display, m_root, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, &attributes);
+    m_incr = XInternAtom(m_display, "INCR", False);
 
     int fixesError = 0, major = 0, minor = 0;
     if (XFixesQueryExtension(m_display, &m_fixesEventBase, &fixesError) &&
@@ -110,7 +107,7 @@ void X11DragInput::handleEvent(XEvent &event) {
         // before its data is even decoded.
         if (type == XI_RawMotion) {
             if (!m_leftDown) return;
-            if (m_askAgain && m_pendingRequests.isEmpty() && XGetEventData(m_display, &event.xcookie)) {
+            if (m_askAgain && m_inFlight == 0 && XGetEventData(m_display, &event.xcookie)) {
                 const Time time = static_cast<XIRawEvent *>(event.xcookie.data)->time;
                 XFreeEventData(m_display, &event.xcookie);
                 askForContents(time);
@@ -139,7 +136,8 @@ void X11DragInput::handleEvent(XEvent &event) {
         if (notify.selection == m_xdndSelection && notify.owner != None) dragPasteboardChanged(notify.owner);
         return;
     }
-    if (event.type == SelectionNotify && event.xselection.requestor == m_requestor) {
+    // Answers to an earlier drag's window are that drag's: it has been destroyed, or is about to be.
+    if (event.type == SelectionNotify && m_requestor && event.xselection.requestor == m_requestor) {
         contentsArrived(event.xselection.property);
         return;
     }
@@ -151,6 +149,12 @@ void X11DragInput::dragPasteboardChanged(unsigned long owner) {
     m_owner = owner;
     m_askAgain = false;
     m_attempts = 0;
+    m_inFlight = 0;
+    // A window for this drag's answers alone; whatever still comes to the last one goes unread.
+    if (m_requestor) XDestroyWindow(m_display, m_requestor);
+    XSetWindowAttributes attributes{};
+    m_requestor =
+        XCreateWindow(m_display, m_root, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, &attributes);
     updateMotionSelection();
     askForContents(CurrentTime);
     if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
@@ -161,43 +165,50 @@ void X11DragInput::dragPasteboardChanged(unsigned long owner) {
 // are asked again with the time of each pointer motion until they answer.
 void X11DragInput::askForContents(unsigned long time) {
     ++m_attempts;
+    ++m_inFlight;
     XConvertSelection(m_display, m_xdndSelection, m_uriList, m_property, m_requestor, time);
     XFlush(m_display);
-    m_pendingRequests.enqueue(m_changeCount);
 }
 
+// An answer to the current drag's window. One request is out at a time, and an owner answers in
+// the order it was asked.
 void X11DragInput::contentsArrived(unsigned long property) {
-    // Answers come in the order of the requests; only the one for the current drag matters.
-    const qint64 answered = m_pendingRequests.isEmpty() ? -1 : m_pendingRequests.dequeue();
+    if (m_inFlight > 0) --m_inFlight;
+    const Answer answer = property == None ? Answer::unreadable : readAnswer(property);
+    if (m_files) return;
     std::optional<bool> files;
-    if (property != None) files = readFileURLs(property);
-    if (answered != m_changeCount || m_files) return;
-    if (!files && m_attempts == 1) files = ownerOffersURLs();
+    if (answer == Answer::files || answer == Answer::noFiles) files = answer == Answer::files;
+    // A refusal of the first request: the types the owner announces may still say enough.
+    if (answer == Answer::unreadable && m_attempts == 1) files = ownerOffersURLs();
     m_files = files;
-    m_askAgain = !files && m_attempts < maxAttempts;
+    // A list too large to come in one piece is not read: this drag's contents stay unknown.
+    m_askAgain = !files && answer != Answer::inPieces && m_attempts < maxAttempts;
     updateMotionSelection();
     if (m_files && m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
 }
 
-// True when the list holds at least one file URL: web addresses, text and images do not count.
-std::optional<bool> X11DragInput::readFileURLs(unsigned long property) {
+// Files when the list holds at least one file URL: web addresses, text and images do not count.
+X11DragInput::Answer X11DragInput::readAnswer(unsigned long property) {
     Atom type = None;
     int format = 0;
     unsigned long count = 0, remaining = 0;
     unsigned char *data = nullptr;
     X11Errors::ErrorTrap trap(m_display);
-    const int status = XGetWindowProperty(m_display, m_requestor, property, 0, maxListLength, True,
+    const int status = XGetWindowProperty(m_display, m_requestor, property, 0, maxListLength, False,
                                           AnyPropertyType, &type, &format, &count, &remaining, &data);
-    if (status != Success || !data) return std::nullopt;
+    if (status != Success || !data) return Answer::unreadable;
     const QByteArray list(reinterpret_cast<const char *>(data), format == 8 ? int(count) : 0);
     XFree(data);
-    if (format != 8) return std::nullopt; // INCR or garbage: let the owner's type list decide
+    // The start of a transfer in pieces stays on the window, so the owner never begins sending them.
+    if (type == m_incr) return Answer::inPieces;
+    XDeleteProperty(m_display, m_requestor, property);
+    if (format != 8) return Answer::unreadable;
     for (QByteArray line : list.split('\n')) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith('#')) continue;
-        if (QUrl::fromEncoded(line).isLocalFile()) return true;
+        if (QUrl::fromEncoded(line).isLocalFile()) return Answer::files;
     }
-    return false;
+    return Answer::noFiles;
 }
 
 // When the contents cannot be read, the types the owner announces can still tell whether URLs

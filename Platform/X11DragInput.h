@@ -5,7 +5,9 @@
 // - Drag pasteboard: every time a drag source takes the XdndSelection (XFixes tells us, also when
 //   the owner does not change between drags), the change count grows and the drag's text/uri-list
 //   is asked for at once; a source that refuses is asked again, with the time of the pointer's
-//   motions, until it answers. Until the answer is in, the contents are not known.
+//   motions, until it answers. Until the answer is in, the contents are not known. Each drag's
+//   answers come to a window of that drag's own, so a late answer, or none, from an earlier
+//   drag's source never counts for a later drag.
 // - Mouse: XInput2 raw button and motion events on the root window, which arrive even while a drag
 //   source holds the pointer grab; motion is asked for only while it is of use (see
 //   updateMotionSelection). They carry no position: the pointer is queried when one is needed.
@@ -17,7 +19,6 @@
 
 #include <QMap>
 #include <QObject>
-#include <QQueue>
 #include <QTimer>
 
 class X11DragInput : public QObject, public DragPasteboard, public MouseMonitor {
@@ -56,8 +57,9 @@ private:
     void handleEvent(_XEvent &event);
     void dragPasteboardChanged(unsigned long owner);
     void askForContents(unsigned long time);
+    enum class Answer { files, noFiles, unreadable, inPieces };
     void contentsArrived(unsigned long property);
-    std::optional<bool> readFileURLs(unsigned long property);
+    Answer readAnswer(unsigned long property);
     std::optional<bool> ownerOffersURLs();
     void updateMotionSelection();
     void selectRawEvents(bool motion);
@@ -69,17 +71,17 @@ private:
     X11Connection m_connection{[this](_XEvent &event) { handleEvent(event); }};
     Display *const m_display = m_connection.display();
     unsigned long m_root = 0;
-    unsigned long m_requestor = 0; // unmapped window that receives the drag's contents
-    unsigned long m_xdndSelection = 0, m_uriList = 0, m_xdndTypeList = 0, m_property = 0;
+    unsigned long m_requestor = 0; // unmapped window that receives the current drag's contents
+    unsigned long m_xdndSelection = 0, m_uriList = 0, m_xdndTypeList = 0, m_property = 0, m_incr = 0;
     int m_xiOpcode = -1;
     int m_fixesEventBase = -1;
 
     qint64 m_changeCount = 0;
     std::optional<bool> m_files;
     unsigned long m_owner = 0;
-    QQueue<qint64> m_pendingRequests; // change counts whose contents were asked for, oldest first
-    int m_attempts = 0;               // requests made for the current change count
-    bool m_askAgain = false;          // the owner refused: ask again at the next pointer motion
+    int m_inFlight = 0;      // requests for the current change count not answered yet
+    int m_attempts = 0;      // requests made for the current change count
+    bool m_askAgain = false; // the owner refused: ask again at the next pointer motion
 
     bool m_leftDown = false; // from the raw button events
     bool m_motionSelected = false;

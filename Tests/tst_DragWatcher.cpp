@@ -105,6 +105,7 @@ void tst_DragWatcher::shakeThresholds_data() {
     QTest::newRow("easy: four swings of 30") << S::easy << QPointF(30, 0) << 4 << 0.5 << 1;
     QTest::newRow("easy: 29 points") << S::easy << QPointF(29, 0) << 30 << 3.0 << 0;
     QTest::newRow("gentle: six swings of 55") << S::gentle << QPointF(55, 0) << 6 << 0.6 << 1;
+    QTest::newRow("gentle: five swings of 55") << S::gentle << QPointF(55, 0) << 5 << 0.6 << 0;
     QTest::newRow("gentle: 50 points") << S::gentle << QPointF(50, 0) << 30 << 3.0 << 0;
 }
 

@@ -73,6 +73,16 @@ QByteArray storeOneItem(bool keepOnQuit) {
     return compact;
 }
 
+// True once process `pid` runs a thread whose name starts with `name`.
+bool hasThread(qint64 pid, const QByteArray &name) {
+    const QString tasks = QString("/proc/%1/task").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks + "/" + task + "/comm");
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith(name)) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class tst_StowbayProcess : public QObject {
@@ -85,6 +95,8 @@ private slots:
     }
     void oneStowbayThatQuitsCleanly_data();
     void oneStowbayThatQuitsCleanly();
+    void theXServerGoingAway_data();
+    void theXServerGoingAway();
 
 private:
     // Starts Stowbay; it is killed, if still running, when `owner` goes.
@@ -95,6 +107,10 @@ private:
         return process;
     }
     std::optional<QRect> trayIcon(QProcess *p) { return windowOf(m_x.display(), p->processId(), true); }
+    // A process may end during an earlier wait, where waitForFinished() would no longer see it.
+    static bool finished(QProcess *p) {
+        return QTest::qWaitFor([p] { return p->state() == QProcess::NotRunning; }, timeoutMs);
+    }
 
     XTestDriver m_x;
 };
@@ -121,7 +137,7 @@ void tst_StowbayProcess::oneStowbayThatQuitsCleanly() {
     QTRY_VERIFY_WITH_TIMEOUT((icon = trayIcon(stowbay)), timeoutMs);
 
     QProcess *second = start(&processes);
-    QVERIFY(second->waitForFinished(timeoutMs));
+    QVERIFY(finished(second));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
     QCOMPARE(stowbay->state(), QProcess::Running);
@@ -137,7 +153,7 @@ void tst_StowbayProcess::oneStowbayThatQuitsCleanly() {
         m_x.chord({XK_Up}); // from no entry, up goes to the last one: "Quit Stowbay"
         m_x.chord({XK_Return});
     }
-    QVERIFY(stowbay->waitForFinished(timeoutMs));
+    QVERIFY(finished(stowbay));
     if (signo == SIGKILL) {
         QCOMPARE(storedContents(), before);
         QProcess *next = start(&processes);
@@ -147,6 +163,33 @@ void tst_StowbayProcess::oneStowbayThatQuitsCleanly() {
     }
     QCOMPARE(stowbay->exitStatus(), QProcess::NormalExit);
     QCOMPARE(stowbay->exitCode(), 0);
+    QCOMPARE(storedContents(), keepOnQuit ? compact : QByteArray());
+    QCOMPARE(QFile::exists(storedFile()), keepOnQuit);
+}
+
+void tst_StowbayProcess::theXServerGoingAway_data() {
+    QTest::addColumn<bool>("keepOnQuit");
+    QTest::newRow("keep items: written out") << true;
+    QTest::newRow("do not keep: deleted") << false;
+}
+
+// The X server ends under a running Stowbay (a crash, or the session's end): the quit sequence
+// still runs before the process ends.
+void tst_StowbayProcess::theXServerGoingAway() {
+    QFETCH(bool, keepOnQuit);
+    const QByteArray compact = storeOneItem(keepOnQuit);
+    QProcess xvfb; // a display of this test's own, to take away
+    xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine(), timeoutMs);
+    QProcess stowbay;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine().trimmed()));
+    stowbay.setProcessEnvironment(environment);
+    stowbay.setProcessChannelMode(QProcess::ForwardedChannels);
+    stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
+    QTRY_VERIFY_WITH_TIMEOUT(hasThread(stowbay.processId(), "stowbay.store"), timeoutMs); // launched
+    xvfb.kill();
+    QVERIFY(finished(&stowbay));
     QCOMPARE(storedContents(), keepOnQuit ? compact : QByteArray());
     QCOMPARE(QFile::exists(storedFile()), keepOnQuit);
 }

@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include "XTestDriver.h"
+#include <X11/Xatom.h>
 
 class tst_SystemDrags : public QObject {
     Q_OBJECT
@@ -24,6 +25,8 @@ private slots:
     void dragsFromAnotherProcess();
     void pressesOnThePanelAreThePanelsOwn();
     void dragFromAFileManager();
+    void contentsAnswers_data();
+    void contentsAnswers();
 
 private:
     bool startDragAt(QPoint at);
@@ -169,6 +172,105 @@ void tst_SystemDrags::dragFromAFileManager() {
     QVERIFY(QFile::exists(file.fileName()));
     manager.kill();
     manager.waitForFinished();
+}
+
+namespace {
+// A drag source of the test's own, on a connection of its own: it takes the drag pasteboard and
+// answers the requests for its contents when and how the test says.
+class FakeSource {
+public:
+    FakeSource() : m_display(XOpenDisplay(nullptr)) {
+        m_window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 1, 1, 0, 0, 0);
+    }
+    ~FakeSource() { XCloseDisplay(m_display); }
+    Atom atom(const char *name) { return XInternAtom(m_display, name, False); }
+    // Takes the pasteboard, offering `types` in the window's type list, and returns the request
+    // for the contents that follows.
+    std::optional<XSelectionRequestEvent> take(const QList<const char *> &types) {
+        QList<Atom> atoms;
+        for (const char *type : types)
+            atoms << atom(type);
+        XChangeProperty(m_display, m_window, atom("XdndTypeList"), XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char *>(atoms.data()), int(atoms.size()));
+        XSetSelectionOwner(m_display, atom("XdndSelection"), m_window, CurrentTime);
+        XSync(m_display, False);
+        std::optional<XSelectionRequestEvent> request;
+        const bool asked = QTest::qWaitFor([&] {
+            while (!request && XPending(m_display)) {
+                XEvent event;
+                XNextEvent(m_display, &event);
+                if (event.type == SelectionRequest) request = event.xselectionrequest;
+            }
+            return request.has_value();
+        });
+        return asked ? request : std::nullopt;
+    }
+    // Answers `request` with `data` of the given type ("INCR": the start of a transfer in pieces).
+    void answer(const XSelectionRequestEvent &request, const QByteArray &data, const char *type) {
+        const bool incr = QByteArray(type) == "INCR";
+        const long size = data.size();
+        XChangeProperty(m_display, request.requestor, request.property, atom(type), incr ? 32 : 8,
+                        PropModeReplace,
+                        incr ? reinterpret_cast<const unsigned char *>(&size)
+                             : reinterpret_cast<const unsigned char *>(data.constData()),
+                        incr ? 1 : int(data.size()));
+        XEvent event{};
+        event.xselection = {SelectionNotify,
+                            0,
+                            True,
+                            m_display,
+                            request.requestor,
+                            request.selection,
+                            request.target,
+                            request.property,
+                            request.time};
+        XSendEvent(m_display, request.requestor, False, NoEventMask, &event);
+        XSync(m_display, False);
+    }
+
+private:
+    Display *m_display;
+    Window m_window;
+};
+} // namespace
+
+void tst_SystemDrags::contentsAnswers_data() {
+    QTest::addColumn<QByteArray>("first");  // the first drag's owner: "" no first drag, "never" answers,
+                                            // "late" answers with files once the second drag began
+    QTest::addColumn<QByteArray>("second"); // the second drag's answer: "files", "text", "large"
+    QTest::addColumn<int>("files");         // what the second drag holds: 1 files, 0 not, -1 not known
+    QTest::newRow("a late answer belongs to the earlier drag")
+        << QByteArray("late") << QByteArray("text") << 0;
+    QTest::newRow("a source gone mid-answer shifts nothing")
+        << QByteArray("never") << QByteArray("files") << 1;
+    QTest::newRow("a list sent in pieces is not files by its types")
+        << QByteArray() << QByteArray("large") << -1;
+}
+
+// Each answer about a drag's contents is that drag's, whatever came before it or comes late.
+void tst_SystemDrags::contentsAnswers() {
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(int, files);
+    const QByteArray fileList = "file:///tmp/report.txt\r\n";
+    FakeSource earlier, source;
+    const qint64 before = input.changeCount();
+    std::optional<XSelectionRequestEvent> early;
+    if (!first.isEmpty()) QVERIFY((early = earlier.take({"text/uri-list"})));
+    const auto request = source.take({"text/uri-list", "text/plain"});
+    QVERIFY(request);
+    if (second == "large")
+        source.answer(*request, QByteArray(1 << 20, 'x'), "INCR");
+    else
+        source.answer(*request, second == "files" ? fileList : "a few words", "text/uri-list");
+    if (first == "late") earlier.answer(*early, fileList, "text/uri-list");
+    // Everything sent so far has reached the watcher's connection: handle it now.
+    XSync(x.display(), False);
+    XSync(static_cast<Display *>(input.nativeDisplay()), False);
+    input.processEvents();
+    QCOMPARE(input.changeCount(), before + (first.isEmpty() ? 1 : 2));
+    const std::optional<bool> held = input.hasFileURLs();
+    QCOMPARE(held ? int(*held) : -1, files);
 }
 
 STOWBAY_TEST_MAIN(tst_SystemDrags)
