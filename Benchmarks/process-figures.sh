@@ -4,6 +4,8 @@
 #   start-up   time from exec to the tray icon being embedded in the tray (best and median of N runs)
 #   memory     VmRSS, VmHWM and Pss of the idle process
 #   wake-ups   context switches of all its threads per second while idle (default over 60 s)
+# Stowbay starts holding one item, so its panel rests as the tab. The memory of the smallest Qt
+# program with a tray icon (Benchmarks/minimal_tray.cpp) is measured in the same run beside it.
 # Usage: Benchmarks/process-figures.sh [runs=5] [idle-seconds=60]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,8 +14,8 @@ runs=${1:-5}
 idle=${2:-60}
 
 build=${STOWBAY_RELEASE_BUILD:-$root/build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTOWBAY_TESTS=OFF >/dev/null
-cmake --build "$build" -j "${STOWBAY_JOBS:-2}" --target stowbay >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTOWBAY_TESTS=OFF -DSTOWBAY_BENCHMARKS=ON >/dev/null
+cmake --build "$build" -j "${STOWBAY_JOBS:-2}" --target stowbay stowbay_minimal_tray >/dev/null
 program="$build/stowbay"
 
 source scripts/lib/desktop-session.sh
@@ -40,6 +42,10 @@ start_stowbay() {
     rm -rf "$home"/*
     mkdir -p "$home/config" "$home/data" "$home/cache" "$home/runtime"
     chmod 700 "$home/runtime"
+    mkdir -p "$home/data/Stowbay"
+    echo kept >"$home/kept.txt"
+    printf '[{"id":"6F1A3C2E-8D4B-4E5F-9A7B-1C2D3E4F5A6B","path":"%s","name":"kept.txt","addedAt":"%s","pinned":true}]' \
+        "$home/kept.txt" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >"$home/data/Stowbay/stowbay.json"
     HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_CACHE_HOME=$home/cache \
         XDG_RUNTIME_DIR=$home/runtime "$program" >/dev/null 2>&1 &
     pid=$!
@@ -74,10 +80,19 @@ done
 sorted=$(printf '%s\n' "${times[@]}" | sort -n)
 echo "best $(echo "$sorted" | head -1) ms, median $(echo "$sorted" | sed -n "$(( (runs + 1) / 2 ))p") ms"
 
-echo "== memory of the idle process (after 3 s)"
-sleep 3
+echo "== memory of the idle process, the tab shown (after 5 s)"
+sleep 5
+xwininfo -root -tree | grep -qE '16x96\+' && echo "the tab is shown" || echo "no tab shown"
 grep -E '^(VmRSS|VmHWM|Threads)' /proc/"$pid"/status
 grep -E '^Pss:' /proc/"$pid"/smaps_rollup 2>/dev/null || true
+"$build/Benchmarks/stowbay_minimal_tray" >/dev/null 2>&1 &
+minimal=$!
+sleep 5
+echo "the smallest tray program beside it:"
+grep -E '^(VmRSS)' /proc/"$minimal"/status
+grep -E '^Pss:' /proc/"$minimal"/smaps_rollup 2>/dev/null || true
+kill "$minimal"
+wait "$minimal" 2>/dev/null || true
 
 echo "== idle wake-ups over $idle s"
 before=$(switches)
