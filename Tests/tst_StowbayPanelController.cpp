@@ -1,6 +1,6 @@
 // Where the panel goes on each edge, and how it moves between hidden, expanded and the tab: the
 // collapse timer, the generation rule, keys, the shortcut and drag-end rules, and what the
-// content shows. Moves and delays run twenty times faster than the user sees them.
+// content shows. Moves and delays run five times faster than the user sees them.
 #include "InteractionFixture.h"
 #include "ItemRowView.h"
 #include "StowbayContentView.h"
@@ -43,7 +43,7 @@ struct Panel : InteractionFixture {
 class tst_StowbayPanelController : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { StowbayPanelController::timeScale = 0.05; }
+    void initTestCase() { StowbayPanelController::timeScale = 0.2; }
 
     void frames_data() {
         QTest::addColumn<StowbayEdge>("edge");
@@ -91,7 +91,6 @@ private slots:
         QCOMPARE(p.controller.state(), State::expanded);
         QCOMPARE(p.frame(), StowbayPanelController::slidOut(p.expanded(), StowbayEdge::right));
         QVERIFY(p.controller.panel().isVisible());
-        QVERIFY(p.restsAt(p.expanded()));
         QVERIFY(!p.controller.model().isTab());
         QTRY_COMPARE(p.controller.state(), State::tab); // 3 s, scaled
         QVERIFY(p.restsAt(p.tab()));
@@ -159,7 +158,7 @@ private slots:
             QTRY_COMPARE(p.controller.state(), State::tab);
         } else {
             // Held: the timer re-arms itself and folds once the hold is gone.
-            QTest::qWait(200);
+            QTest::qWait(500);
             QCOMPARE(p.controller.state(), State::expanded);
             QVERIFY(p.controller.isCollapseArmed());
             p.dragActive = StowbayDragState::internalActive = false;

@@ -29,7 +29,7 @@ int main(int argc, char **argv) {
     QFile::remove(f.path("old draft.odt"));
     QDir(f.dir.path()).mkdir("Holiday photos");
     f.store->add({QUrl::fromLocalFile(f.path("Holiday photos"))});
-    QTest::qWaitFor([&] { return f.store->items().size() == 5; }, 5000);
+    if (!QTest::qWaitFor([&] { return f.store->items().size() == 5; }, 5000)) return 1;
     f.interaction->setSelection({f.id("evening sun.png")});
 
     StowbayPanelController controller(*f.store, *f.interaction, f.settings, [] { return false; });
