@@ -10,6 +10,8 @@ class tst_AppSettings : public QObject {
 private slots:
     void loading_data();
     void loading();
+    void hotkeyDisplay_data();
+    void hotkeyDisplay();
     void everyAssignmentEmitsAndWritesThrough();
     void launchAtLogin();
     void launchAtLoginReportsAFailure();
@@ -31,12 +33,12 @@ static QString summary(const AppSettings &s) {
 void tst_AppSettings::loading_data() {
     QTest::addColumn<QVariantMap>("stored");
     QTest::addColumn<QString>("expected");
-    const QString defaults = "right shake normal remove never keep 1 ⌃⌥S";
+    const QString defaults = "right shake normal remove never keep 1 Ctrl+Alt+S";
     QTest::newRow("nothing stored") << QVariantMap{} << defaults;
     QTest::newRow("recognised values")
         << QVariantMap{{"edge", "bottom"},    {"openMode", "anyDrag"}, {"sensitivity", "easy"},
                        {"afterDrag", "keep"}, {"autoClear", "week"},   {"keepOnQuit", false}}
-        << "bottom anyDrag easy keep week drop 1 ⌃⌥S";
+        << "bottom anyDrag easy keep week drop 1 Ctrl+Alt+S";
     QTest::newRow("raw values match exactly, anything else is the default")
         << QVariantMap{{"edge", "Left"},
                        {"openMode", "anydrag"},
@@ -46,14 +48,17 @@ void tst_AppSettings::loading_data() {
         << defaults;
     QTest::newRow("a number where text belongs") << QVariantMap{{"edge", 2}} << defaults;
     QTest::newRow("keepOnQuit as the settings file gives it back")
-        << QVariantMap{{"keepOnQuit", "false"}} << "right shake normal remove never drop 1 ⌃⌥S";
+        << QVariantMap{{"keepOnQuit", "false"}} << "right shake normal remove never drop 1 Ctrl+Alt+S";
     QTest::newRow("modifiers and label without a key code are ignored")
         << QVariantMap{{"hotkeyModifiers", 256}, {"hotkeyLabel", "K"}} << defaults;
-    QTest::newRow("key code without label or modifiers")
-        << QVariantMap{{"hotkeyKeyCode", "40"}} << "right shake normal remove never keep 40 ?";
+    QTest::newRow("key code without label or modifiers names its key")
+        << QVariantMap{{"hotkeyKeyCode", "40"}} << "right shake normal remove never keep 40 K";
+    QTest::newRow("a code no key has shows the label, missing as ?")
+        << QVariantMap{{"hotkeyKeyCode", 10}, {"hotkeyModifiers", 0x1000}}
+        << "right shake normal remove never keep 10 Ctrl+?";
     QTest::newRow("all four modifiers in fixed order")
         << QVariantMap{{"hotkeyKeyCode", 40}, {"hotkeyModifiers", 0x1B00 | 0x80}, {"hotkeyLabel", "K"}}
-        << "right shake normal remove never keep 40 ⌃⌥⇧⌘K";
+        << "right shake normal remove never keep 40 Super+Ctrl+Alt+Shift+K";
     QTest::newRow("negative key code gives the default shortcut")
         << QVariantMap{{"hotkeyKeyCode", -1}, {"hotkeyModifiers", 256}, {"hotkeyLabel", "X"}} << defaults;
     QTest::newRow("modifiers beyond 32 bits give the default shortcut")
@@ -73,6 +78,43 @@ void tst_AppSettings::loading() {
     AppSettings s(d);
     QCOMPARE(summary(s), expected);
     QCOMPARE(d.writes, 0);
+}
+
+void tst_AppSettings::hotkeyDisplay_data() {
+    QTest::addColumn<quint32>("keyCode");
+    QTest::addColumn<quint32>("modifiers");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("display");
+    QTest::newRow("default") << 1u << 0x1800u << "S"
+                             << "Ctrl+Alt+S";
+    QTest::newRow("control shift A") << 0u << 0x1200u << "A"
+                                     << "Ctrl+Shift+A";
+    QTest::newRow("command space") << 49u << 0x100u << "Space"
+                                   << "Super+Space";
+    QTest::newRow("option F5") << 96u << 0x800u << "F5"
+                               << "Alt+F5";
+    QTest::newRow("control return, stored as the arrow") << 36u << 0x1000u << "↩"
+                                                         << "Ctrl+Return";
+    QTest::newRow("delete is Backspace") << 51u << 0x800u << "⌫"
+                                         << "Alt+Backspace";
+    QTest::newRow("keypad key") << 91u << 0x1000u << "8"
+                                << "Ctrl+Num+8";
+    QTest::newRow("no modifiers") << 122u << 0u << "F1"
+                                  << "F1";
+}
+
+void tst_AppSettings::hotkeyDisplay() {
+    QFETCH(quint32, keyCode);
+    QFETCH(quint32, modifiers);
+    QFETCH(QString, label);
+    QFETCH(QString, display);
+    MemoryUserDefaults d;
+    AppSettings s(d);
+    s.setHotkeyKeyCode(keyCode);
+    s.setHotkeyModifiers(modifiers);
+    s.setHotkeyLabel(label);
+    QCOMPARE(s.hotkeyDisplay(), display);
+    QCOMPARE(d.value("hotkeyLabel").toString(), label); // the stored label is not the display
 }
 
 void tst_AppSettings::everyAssignmentEmitsAndWritesThrough() {
@@ -98,7 +140,7 @@ void tst_AppSettings::everyAssignmentEmitsAndWritesThrough() {
     // A new instance on the real settings file reads back what was written.
     QVERIFY(QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Stowbay/Stowbay.conf"));
     QSettingsUserDefaults d;
-    QCOMPARE(summary(AppSettings(d)), QString("left anyDrag gentle keep day drop 40 ⌃⌘K"));
+    QCOMPARE(summary(AppSettings(d)), QString("left anyDrag gentle keep day drop 40 Super+Ctrl+K"));
 }
 
 void tst_AppSettings::launchAtLogin() {
