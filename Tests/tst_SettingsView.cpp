@@ -1,15 +1,20 @@
-// The settings window and the shortcut recorder, offscreen.
+// The settings window, the shortcut recorder and the welcome drawing, offscreen.
 #include "AppSettings.h"
 #include "HotKeyManager.h"
 #include "HotkeyRecorder.h"
 #include "SettingsView.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
+#include "WelcomeView.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
 
 // Holds at most one grab, as the X server would.
 class FakeHotKeys : public GlobalHotKeys {
@@ -23,12 +28,61 @@ public:
 class tst_SettingsView : public QObject {
     Q_OBJECT
 private slots:
+    void welcomeFrame_data();
+    void welcomeFrame();
+    void welcomeShowsOnceAndStopsWhenClosed();
     void sensitivityFollowsOpenMode();
     void recorder_data();
     void recorder();
     void resetRestoresTheDefault();
     void refusedLoginItemSpringsBack();
 };
+
+void tst_SettingsView::welcomeFrame_data() {
+    // Grey levels over the dark background: 31 background, 67 panel, 143 file at half opacity,
+    // 255 file page or pointer. The canvas is 360 by 210: the file is 32 by 40 around its centre.
+    QTest::addColumn<double>("p");
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<int>("grey");
+    QTest::newRow("0: file picked up low left") << 0.0 << QPoint(38, 140) << 255;
+    QTest::newRow("0: pointer below right of it") << 0.0 << QPoint(68, 175) << 255;
+    QTest::newRow("0: no panel yet") << 0.0 << QPoint(340, 100) << 31;
+    QTest::newRow("0: nothing in the middle") << 0.0 << QPoint(140, 105) << 31;
+    QTest::newRow("0.5: file at the shake's centre") << 0.5 << QPoint(128, 95) << 255;
+    QTest::newRow("0.5: pointer still holds it") << 0.5 << QPoint(158, 129) << 255;
+    QTest::newRow("0.5: panel fully in") << 0.5 << QPoint(270, 100) << 67;
+    QTest::newRow("0.5: no trail") << 0.5 << QPoint(118, 100) << 31;
+    QTest::newRow("0.72: file on the panel") << 0.72 << QPoint(296, 95) << 255;
+    QTest::newRow("0.72: pointer gone") << 0.72 << QPoint(326, 128) << 67;
+    QTest::newRow("0.72: shake place empty") << 0.72 << QPoint(140, 105) << 31;
+    QTest::newRow("0.95: file half faded") << 0.95 << QPoint(296, 95) << 143;
+    QTest::newRow("0.95: panel half out") << 0.95 << QPoint(330, 60) << 67;
+    QTest::newRow("0.95: left of the panel") << 0.95 << QPoint(280, 60) << 31;
+    QTest::newRow("0.95: no pointer") << 0.95 << QPoint(322, 129) << 67;
+}
+
+void tst_SettingsView::welcomeFrame() {
+    QFETCH(double, p);
+    QFETCH(QPoint, at);
+    QFETCH(int, grey);
+    QImage image(WelcomeView::canvasSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor::fromRgbF(0.12f, 0.12f, 0.12f));
+    QPainter painter(&image);
+    WelcomeView::paintFrame(painter, image.size(), p);
+    painter.end();
+    QVERIFY2(std::abs(qGray(image.pixel(at)) - grey) <= 12,
+             qPrintable(QString::number(qGray(image.pixel(at)))));
+}
+
+void tst_SettingsView::welcomeShowsOnceAndStopsWhenClosed() {
+    MemoryUserDefaults defaults;
+    QPointer<WelcomeView> window = WelcomeView::showIfFirstRun(defaults);
+    QVERIFY(window && window->isVisible() && window->frameTimer()->isActive());
+    QVERIFY(defaults.boolean("didShowWelcome"));
+    QVERIFY(!WelcomeView::showIfFirstRun(defaults));
+    window->onDone();     // "Got it"
+    QTRY_VERIFY(!window); // closed and gone, with its timer
+}
 
 void tst_SettingsView::sensitivityFollowsOpenMode() {
     MemoryUserDefaults defaults;
