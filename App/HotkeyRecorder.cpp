@@ -116,7 +116,8 @@ void HotkeyRecorder::start() {
 
 void HotkeyRecorder::stop() {
     if (!m_recording) return;
-    qApp->removeEventFilter(this);
+    // Also runs while the application object is being torn down.
+    if (qApp) qApp->removeEventFilter(this);
     m_recording = false;
     m_hotKeys.resume();
     updateTexts();

@@ -179,7 +179,9 @@ WelcomeView::WelcomeView(QWidget *parent) : QWidget(parent) {
     layout->addWidget(hint);
 
     auto *done = new QPushButton(QStringLiteral("Got it"), this);
+    // Return presses it: it holds the keyboard from the start.
     done->setDefault(true);
+    done->setFocus();
     connect(done, &QPushButton::clicked, this, [this] {
         if (onDone) onDone();
     });
