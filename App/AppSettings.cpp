@@ -1,11 +1,13 @@
 #include "AppSettings.h"
 
+#include "KeyCodes.h"
 #include "UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -120,12 +122,19 @@ void AppSettings::setHotkeyLabel(const QString &value) {
 }
 
 QString AppSettings::hotkeyDisplay() const {
+    // The modifiers in the order the desktop writes them, Super being what Qt calls Meta.
     QString text;
-    if (m_hotkeyModifiers & controlKey) text += QStringLiteral("⌃");
-    if (m_hotkeyModifiers & optionKey) text += QStringLiteral("⌥");
-    if (m_hotkeyModifiers & shiftKey) text += QStringLiteral("⇧");
-    if (m_hotkeyModifiers & commandKey) text += QStringLiteral("⌘");
-    return text + m_hotkeyLabel;
+    if (m_hotkeyModifiers & commandKey) text += QStringLiteral("Super+");
+    if (m_hotkeyModifiers & controlKey) text += QStringLiteral("Ctrl+");
+    if (m_hotkeyModifiers & optionKey) text += QStringLiteral("Alt+");
+    if (m_hotkeyModifiers & shiftKey) text += QStringLiteral("Shift+");
+    // A key Stowbay knows is named as the desktop names it ("Return", where the stored label is
+    // "↩"); a code no key has shows the stored label.
+    const std::optional<int> key = KeyCodes::qtKey(m_hotkeyKeyCode);
+    if (!key) return text + m_hotkeyLabel;
+    const Qt::KeyboardModifiers keypad =
+        KeyCodes::isKeypad(m_hotkeyKeyCode) ? Qt::KeypadModifier : Qt::NoModifier;
+    return text + QKeySequence(QKeyCombination(keypad, Qt::Key(*key))).toString(QKeySequence::NativeText);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -100,7 +100,8 @@ public:
     void setHotkeyModifiers(quint32 value);
     void setHotkeyLabel(const QString &value);
 
-    // The shortcut as shown to the user: ⌃⌥⇧⌘ in that fixed order, then the key's label.
+    // The shortcut as the desktop writes it: "Ctrl+Alt+S", "Super+Space", "Ctrl+Return", the modifiers
+    // in that fixed order (Super, Ctrl, Alt, Shift) whatever order they were pressed in.
     QString hotkeyDisplay() const;
 
 signals:

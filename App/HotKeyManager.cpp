@@ -16,8 +16,25 @@ void HotKeyManager::registerHotKey(quint32 keyCode, quint32 modifiers) {
         m_platform.unregisterHotKey(*m_hotKeyRef);
         m_hotKeyRef.reset();
     }
+    m_combination = {keyCode, modifiers};
+    if (m_suspended) return;
     installHandlerIfNeeded();
     m_hotKeyRef = m_platform.registerHotKey(keyCode, modifiers);
+}
+
+void HotKeyManager::suspend() {
+    if (m_suspended) return;
+    m_suspended = true;
+    if (m_hotKeyRef) {
+        m_platform.unregisterHotKey(*m_hotKeyRef);
+        m_hotKeyRef.reset();
+    }
+}
+
+void HotKeyManager::resume() {
+    if (!m_suspended) return;
+    m_suspended = false;
+    if (m_combination) registerHotKey(m_combination->first, m_combination->second);
 }
 
 void HotKeyManager::installHandlerIfNeeded() {

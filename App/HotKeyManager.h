@@ -8,6 +8,7 @@
 #include <QObject>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class HotKeyManager : public QObject {
     Q_OBJECT
@@ -25,10 +26,19 @@ public:
 
     bool isRegistered() const { return m_hotKeyRef.has_value(); }
 
+    // Lets go of the shortcut until resume(), so that its keys reach the program's own windows (the
+    // shortcut recorder, which must be able to record the current combination). A combination
+    // registered meanwhile is only remembered; resume() takes the latest one.
+    void suspend();
+    void resume();
+    bool isSuspended() const { return m_suspended; }
+
 private:
     void installHandlerIfNeeded();
 
     GlobalHotKeys &m_platform;
     std::optional<GlobalHotKeys::Ref> m_hotKeyRef;
+    std::optional<std::pair<quint32, quint32>> m_combination; // key code and modifiers last registered
+    bool m_suspended = false;
     bool m_handlerInstalled = false;
 };

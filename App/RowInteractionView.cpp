@@ -164,9 +164,9 @@ std::unique_ptr<QMenu> RowInteractionView::menu() {
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, action);
     };
-    add(QStringLiteral("Reveal in Finder"), &RowInteractionView::menuReveal, hasFiles);
+    add(QStringLiteral("Show in Folder"), &RowInteractionView::menuReveal, hasFiles);
     add(QStringLiteral("Open"), &RowInteractionView::menuOpen, hasFiles);
-    add(QStringLiteral("Quick Look"), &RowInteractionView::menuQuickLook, hasFiles);
+    add(QStringLiteral("Preview"), &RowInteractionView::menuQuickLook, hasFiles);
     add(QStringLiteral("Copy Path"), &RowInteractionView::menuCopyPath, true);
     contextMenu->addSeparator();
     add(allPinned(sel) ? QStringLiteral("Unpin") : QStringLiteral("Pin"), &RowInteractionView::menuPin, true);

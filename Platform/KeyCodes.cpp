@@ -1,8 +1,11 @@
 #include "KeyCodes.h"
 
+#include <QGuiApplication>
 #include <Qt>
 
 // Xlib after Qt: its macros would break Qt's headers.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
 #include <X11/keysym.h>
 
 namespace {
@@ -82,5 +85,14 @@ std::optional<quint32> KeyCodes::virtualKey(int qtKey, bool keypad) {
     for (const Key &k : keys)
         if (k.qtKey == qtKey && k.keypad == keypad) return k.virtualKey;
     if (keypad) return virtualKey(qtKey, false);
+    return std::nullopt;
+}
+
+std::optional<quint32> KeyCodes::virtualKeyOfX11Keycode(quint32 x11Keycode) {
+    const auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->display() || x11Keycode < 8 || x11Keycode > 255) return std::nullopt;
+    const KeySym sym = XkbKeycodeToKeysym(x11->display(), KeyCode(x11Keycode), 0, 0);
+    for (const Key &k : keys)
+        if (k.keysym == sym) return k.virtualKey;
     return std::nullopt;
 }

@@ -14,5 +14,8 @@ std::optional<int> qtKey(quint32 virtualKey);
 bool isKeypad(quint32 virtualKey);
 // The virtual key code of a Qt key, the keypad's when `keypad` (falling back to the main block's).
 std::optional<quint32> virtualKey(int qtKey, bool keypad = false);
+// The virtual key code of the key the X server calls `x11Keycode`, read without modifiers in the
+// keyboard map in use (Shift-1 is the 1 key, whatever it types); nullopt without an X display.
+std::optional<quint32> virtualKeyOfX11Keycode(quint32 x11Keycode);
 
 } // namespace KeyCodes

@@ -72,7 +72,7 @@ PreviewPanel *PreviewPanel::shared() {
 PreviewPanel::PreviewPanel(QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("StowbayPreview"));
-    setWindowTitle(QStringLiteral("Quick Look"));
+    setWindowTitle(QStringLiteral("Preview"));
     setFocusPolicy(Qt::StrongFocus);
     resize(760, 560);
 
@@ -208,7 +208,7 @@ void PreviewPanel::showCurrent() {
     m_footer->setVisible(m_urls.size() > 1);
     if (m_urls.isEmpty()) {
         m_content = Content::none;
-        setWindowTitle(QStringLiteral("Quick Look"));
+        setWindowTitle(QStringLiteral("Preview"));
         return;
     }
     const QString path = m_urls.at(m_index).toLocalFile();

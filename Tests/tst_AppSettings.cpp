@@ -31,12 +31,12 @@ static QString summary(const AppSettings &s) {
 void tst_AppSettings::loading_data() {
     QTest::addColumn<QVariantMap>("stored");
     QTest::addColumn<QString>("expected");
-    const QString defaults = "right shake normal remove never keep 1 ⌃⌥S";
+    const QString defaults = "right shake normal remove never keep 1 Ctrl+Alt+S";
     QTest::newRow("nothing stored") << QVariantMap{} << defaults;
     QTest::newRow("recognised values")
         << QVariantMap{{"edge", "bottom"},    {"openMode", "anyDrag"}, {"sensitivity", "easy"},
                        {"afterDrag", "keep"}, {"autoClear", "week"},   {"keepOnQuit", false}}
-        << "bottom anyDrag easy keep week drop 1 ⌃⌥S";
+        << "bottom anyDrag easy keep week drop 1 Ctrl+Alt+S";
     QTest::newRow("raw values match exactly, anything else is the default")
         << QVariantMap{{"edge", "Left"},
                        {"openMode", "anydrag"},
@@ -46,14 +46,22 @@ void tst_AppSettings::loading_data() {
         << defaults;
     QTest::newRow("a number where text belongs") << QVariantMap{{"edge", 2}} << defaults;
     QTest::newRow("keepOnQuit as the settings file gives it back")
-        << QVariantMap{{"keepOnQuit", "false"}} << "right shake normal remove never drop 1 ⌃⌥S";
+        << QVariantMap{{"keepOnQuit", "false"}} << "right shake normal remove never drop 1 Ctrl+Alt+S";
     QTest::newRow("modifiers and label without a key code are ignored")
         << QVariantMap{{"hotkeyModifiers", 256}, {"hotkeyLabel", "K"}} << defaults;
-    QTest::newRow("key code without label or modifiers")
-        << QVariantMap{{"hotkeyKeyCode", "40"}} << "right shake normal remove never keep 40 ?";
+    QTest::newRow("key code without label or modifiers names its key")
+        << QVariantMap{{"hotkeyKeyCode", "40"}} << "right shake normal remove never keep 40 K";
+    QTest::newRow("a code no key has shows the label, missing as ?")
+        << QVariantMap{{"hotkeyKeyCode", 10}, {"hotkeyModifiers", 0x1000}}
+        << "right shake normal remove never keep 10 Ctrl+?";
     QTest::newRow("all four modifiers in fixed order")
         << QVariantMap{{"hotkeyKeyCode", 40}, {"hotkeyModifiers", 0x1B00 | 0x80}, {"hotkeyLabel", "K"}}
-        << "right shake normal remove never keep 40 ⌃⌥⇧⌘K";
+        << "right shake normal remove never keep 40 Super+Ctrl+Alt+Shift+K";
+    QTest::newRow("Return stored as its arrow shows its name")
+        << QVariantMap{{"hotkeyKeyCode", 36}, {"hotkeyModifiers", 0x1000}, {"hotkeyLabel", "↩"}}
+        << "right shake normal remove never keep 36 Ctrl+Return";
+    QTest::newRow("keypad key") << QVariantMap{{"hotkeyKeyCode", 91}, {"hotkeyModifiers", 0x800}}
+                                << "right shake normal remove never keep 91 Alt+Num+8";
     QTest::newRow("negative key code gives the default shortcut")
         << QVariantMap{{"hotkeyKeyCode", -1}, {"hotkeyModifiers", 256}, {"hotkeyLabel", "X"}} << defaults;
     QTest::newRow("modifiers beyond 32 bits give the default shortcut")
@@ -98,7 +106,7 @@ void tst_AppSettings::everyAssignmentEmitsAndWritesThrough() {
     // A new instance on the real settings file reads back what was written.
     QVERIFY(QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Stowbay/Stowbay.conf"));
     QSettingsUserDefaults d;
-    QCOMPARE(summary(AppSettings(d)), QString("left anyDrag gentle keep day drop 40 ⌃⌘K"));
+    QCOMPARE(summary(AppSettings(d)), QString("left anyDrag gentle keep day drop 40 Super+Ctrl+K"));
 }
 
 void tst_AppSettings::launchAtLogin() {

@@ -173,7 +173,7 @@ private slots:
         QTest::addColumn<QString>("selected");
         QTest::addColumn<QString>("pinned");
         QTest::addColumn<QString>("pinTitle");
-        QTest::addColumn<bool>("filesOn"); // Reveal, Open and Quick Look
+        QTest::addColumn<bool>("filesOn"); // Show in Folder, Open and Preview
         QTest::newRow("mixed pinned, E missing") << "A B E"
                                                  << "A"
                                                  << "Pin" << true;
@@ -197,8 +197,8 @@ private slots:
         for (QAction *action : menu->actions())
             titles << (action->isSeparator() ? "-" : action->text() + (action->isEnabled() ? "" : " (off)"));
         const QString off = filesOn ? "" : " (off)";
-        QCOMPARE(titles, QStringList({"Reveal in Finder" + off, "Open" + off, "Quick Look" + off, "Copy Path",
-                                      "-", pinTitle, "Remove"}));
+        QCOMPARE(titles, QStringList({"Show in Folder" + off, "Open" + off, "Preview" + off, "Copy Path", "-",
+                                      pinTitle, "Remove"}));
         menu->actions().at(5)->trigger(); // Pin and Unpin act on the whole selection
         for (const QUuid &id : r.ids(words(selected)))
             QCOMPARE(r.store->item(id)->pinned, pinTitle == "Pin");
