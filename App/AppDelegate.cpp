@@ -1,8 +1,10 @@
 #include "AppDelegate.h"
 
 #include "HotKeyManager.h"
+#include "SettingsView.h"
 #include "StowbayInteraction.h"
 #include "StowbayPanelController.h"
+#include "WelcomeView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,7 +35,10 @@ AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
     : QObject(parent), showAlert(showModalAlert), m_settings(settings), m_store(settings),
       m_watcher(DragPasteboard::system(), MouseMonitor::system(), settings) {}
 
-AppDelegate::~AppDelegate() = default;
+// The windows go with the delegate that owns them.
+AppDelegate::~AppDelegate() {
+    delete m_welcomeWindow;
+}
 
 // Stowbay has no main window and no taskbar entry; closing any of its windows never quits it.
 void AppDelegate::setActivationPolicyAccessory() {
@@ -100,7 +105,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(m_purgeTimer, &QTimer::timeout, this, purge);
     m_purgeTimer->start();
 
-    // 15. First run, the welcome window: not yet.
+    // 15. The first run explains the gesture.
+    m_welcomeWindow = WelcomeView::showIfFirstRun(m_settings.d());
 }
 
 void AppDelegate::setUpStatusItem() {
@@ -110,7 +116,7 @@ void AppDelegate::setUpStatusItem() {
 
     m_statusMenu = std::make_unique<QMenu>();
     connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
-    m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, &AppDelegate::showStowbay);
+    m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, &AppDelegate::showStowbay);
     m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
     m_statusMenu->addSeparator();
     m_statusMenu->addAction(QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
@@ -134,6 +140,8 @@ void AppDelegate::setUpStatusItem() {
 
 void AppDelegate::menuNeedsUpdate() {
     m_launchItem->setChecked(LaunchAtLogin::isEnabled());
+    // The global shortcut, beside the entry it stands for.
+    m_showItem->setText(QStringLiteral("Show Stowbay\t") + m_settings.hotkeyDisplay());
 }
 
 void AppDelegate::showStowbay() {
@@ -145,7 +153,7 @@ void AppDelegate::clearStowbay() {
 }
 
 void AppDelegate::openSettings() {
-    // Opens the settings window; arrives with it.
+    m_settingsWindow = SettingsView::showWindow(m_settings);
 }
 
 void AppDelegate::toggleLaunchAtLogin() {

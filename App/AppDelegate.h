@@ -8,6 +8,8 @@
 #include "StowbayStore.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <functional>
 #include <memory>
 
@@ -71,6 +73,9 @@ private:
     QSystemTrayIcon *m_statusItem = nullptr;
     std::unique_ptr<QMenu> m_statusMenu; // a top-level widget: owned here, not by the QObject tree
     QAction *m_launchItem = nullptr;
+    QAction *m_showItem = nullptr;
+    QPointer<QWidget> m_settingsWindow;
+    QPointer<QWidget> m_welcomeWindow;
     QTimer *m_purgeTimer = nullptr;
     bool m_terminated = false;
 };

@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "StowbayPanelController.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
 
@@ -119,8 +120,12 @@ void tst_AppDelegate::trayMenu() {
     QStringList shown;
     delegate.showAlert = [&](const QString &message, const QString &info) { shown << message << info; };
     delegate.applicationDidFinishLaunching();
+    // Items at launch: the tab; "Show Stowbay" opens the panel pinned open.
+    QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::tab);
+    delegate.statusMenu()->actions().at(0)->trigger();
+    QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::expanded);
+    QVERIFY(delegate.controller()->pinnedOpen());
 
-    QCOMPARE(delegate.statusItem()->contextMenu(), delegate.statusMenu());
     QStringList entries;
     for (const QAction *action : delegate.statusMenu()->actions())
         entries << (action->isSeparator() ? "---" : action->text() + " " + action->shortcut().toString());
@@ -134,6 +139,7 @@ void tst_AppDelegate::trayMenu() {
     QVERIFY(!LaunchAtLogin::set(true)); // behind the menu's back
     emit delegate.statusMenu()->aboutToShow();
     QCOMPARE(launch->isChecked(), true);
+    QCOMPARE(delegate.statusMenu()->actions().at(0)->text(), "Show Stowbay\tCtrl+Alt+S");
     launch->trigger();
     emit delegate.statusMenu()->aboutToShow();
     QCOMPARE(launch->isChecked(), false);
