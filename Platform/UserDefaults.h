@@ -31,7 +31,11 @@ public:
     QSettingsUserDefaults();
     bool contains(const QString &key) const override { return m_settings.contains(key); }
     QVariant value(const QString &key) const override { return m_settings.value(key); }
-    void setValue(const QString &key, const QVariant &value) override { m_settings.setValue(key, value); }
+    // On disk before it returns: a process killed right after still finds it at the next start.
+    void setValue(const QString &key, const QVariant &value) override {
+        m_settings.setValue(key, value);
+        m_settings.sync();
+    }
 
 private:
     QSettings m_settings;
