@@ -235,6 +235,7 @@ private slots:
         QTest::newRow("files") << QByteArray("file:///tmp/a\r\nfile:///tmp/b%20c\r\n") << QList<QUrl>{a, QUrl::fromLocalFile("/tmp/b c")};
         QTest::newRow("a web address") << QByteArray("https://example.org/x\r\nfile:///tmp/a\r\n") << QList<QUrl>{a};
         QTest::newRow("another host's file") << QByteArray("file://fileserver/share/a\r\n") << QList<QUrl>{};
+        QTest::newRow("a name not UTF-8 keeps its bytes") << QByteArray("file:///tmp/%FF\r\n") << QList<QUrl>{QUrl("file:///tmp/%FF")};
         QTest::newRow("plain text only") << QByteArray() << QList<QUrl>{};
         // clang-format on
     }
