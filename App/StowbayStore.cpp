@@ -3,14 +3,19 @@
 #include "FileBookmark.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QPointer>
 #include <QSaveFile>
+#include <QSemaphore>
 #include <QSet>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <atomic>
 
 namespace {
 
@@ -50,7 +55,15 @@ void onMainThread(std::function<void()> job) {
 
 } // namespace
 
-StowbayStore::StowbayStore(AppSettings &settings, QObject *parent) : QObject(parent), m_settings(settings) {
+// What the store shares with the jobs of its I/O thread; a job stuck at quit may outlive the store.
+struct StowbayStore::Shared {
+    QMutex mutex;
+    QList<Result> results;             // handed back, not yet applied
+    std::atomic<quint64> doneUpTo = 0; // writes and removals up to this one are done or replaced
+};
+
+StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
+    : QObject(parent), m_settings(settings), m_shared(std::make_shared<Shared>()) {
     m_ioThread = new QThread;
     m_ioThread->setObjectName(QStringLiteral("stowbay.store.io"));
     m_ioContext = new QObject;
@@ -65,11 +78,13 @@ StowbayStore::StowbayStore(AppSettings &settings, QObject *parent) : QObject(par
 }
 
 // A pending debounced save is dropped; jobs already queued finish before the thread ends, and
-// their results find no store.
+// their results find no store. A thread stuck on a file system that stopped answering is left to
+// the end of the process.
 StowbayStore::~StowbayStore() {
     m_saveWork.stop();
-    runOnIOThreadAndWait([] {});
+    const bool drained = waitForIOThread(ioWaitDeadlineMs);
     m_ioThread->quit();
+    if (!drained) return;
     m_ioThread->wait();
     delete m_ioContext;
     delete m_ioThread;
@@ -102,34 +117,85 @@ void StowbayStore::scheduleSave() {
 void StowbayStore::saveNow() {
     m_saveWork.stop();
     const QByteArray bytes = StoredItems::encode(m_items);
+    const quint64 number = ++m_writeNumber;
     const QString path = fileURL();
     QPointer<StowbayStore> store(this);
-    runOnIOThread([path, bytes, store] {
-        writeStoredFile(path, bytes);
-        onMainThread([store] {
+    runOnIOThread([shared = m_shared, store, number, path, bytes] {
+        if (number <= shared->doneUpTo) return; // the quit wrote a newer list already
+        replaceStoredFile(*shared, number, path, bytes);
+        handBack(shared, store, [](StowbayStore *store) {
             if (store) emit store->saved();
         });
     });
 }
 
+// Adds and refreshes whose file work is done are applied first, although the loop that would
+// apply them may never run again. The wait for the I/O thread has a deadline: if a job is stuck
+// there, the list is written from here.
 void StowbayStore::flush() {
     m_saveWork.stop();
+    const QDeadlineTimer deadline(ioWaitDeadlineMs);
+    const bool reached = waitForIOThread(int(deadline.remainingTime()));
+    applyResults(*m_shared, this);
     saveNow();
-    runOnIOThreadAndWait([] {});
+    if (reached && waitForIOThread(int(deadline.remainingTime()))) return;
+    replaceStoredFile(*m_shared, m_writeNumber, fileURL(), StoredItems::encode(m_items));
+    emit saved();
 }
 
 void StowbayStore::deletePersisted() {
     m_saveWork.stop();
+    const quint64 number = ++m_writeNumber;
     const QString path = fileURL();
-    runOnIOThreadAndWait([path] { QFile::remove(path); });
+    runOnIOThread([shared = m_shared, number, path] {
+        if (number > shared->doneUpTo) replaceStoredFile(*shared, number, path, std::nullopt);
+    });
+    if (!waitForIOThread(ioWaitDeadlineMs)) replaceStoredFile(*m_shared, number, path, std::nullopt);
+}
+
+// Later writes win: a write that the quit already replaced from the main thread is left out when
+// the I/O thread gets to it.
+void StowbayStore::replaceStoredFile(Shared &shared, quint64 number, const QString &path,
+                                     const std::optional<QByteArray> &bytes) {
+    for (quint64 done = shared.doneUpTo;
+         done < number && !shared.doneUpTo.compare_exchange_weak(done, number);) {
+    }
+    if (bytes)
+        writeStoredFile(path, *bytes);
+    else
+        QFile::remove(path);
 }
 
 void StowbayStore::runOnIOThread(std::function<void()> job) {
     QMetaObject::invokeMethod(m_ioContext, std::move(job), Qt::QueuedConnection);
 }
 
-void StowbayStore::runOnIOThreadAndWait(std::function<void()> job) {
-    QMetaObject::invokeMethod(m_ioContext, std::move(job), Qt::BlockingQueuedConnection);
+bool StowbayStore::waitForIOThread(int ms) {
+    auto reached = std::make_shared<QSemaphore>();
+    runOnIOThread([reached] { reached->release(); });
+    return reached->tryAcquire(1, std::max(ms, 0));
+}
+
+void StowbayStore::handBack(const std::shared_ptr<Shared> &shared, QPointer<StowbayStore> store,
+                            Result result) {
+    {
+        const QMutexLocker lock(&shared->mutex);
+        shared->results.append(std::move(result));
+    }
+    onMainThread([shared, store] { applyResults(*shared, store.data()); });
+}
+
+// One at a time and in order, also when a result's callback flushes the store.
+void StowbayStore::applyResults(Shared &shared, StowbayStore *store) {
+    for (;;) {
+        Result result;
+        {
+            const QMutexLocker lock(&shared.mutex);
+            if (shared.results.isEmpty()) return;
+            result = shared.results.takeFirst();
+        }
+        result(store);
+    }
 }
 
 ItemInfo StowbayStore::makeInfo(const QUrl &url) {
@@ -148,7 +214,7 @@ void StowbayStore::add(const QList<QUrl> &urls, std::function<void(int)> complet
         return;
     }
     QPointer<StowbayStore> store(this);
-    runOnIOThread([urls, store, completion = std::move(completion)] {
+    runOnIOThread([urls, shared = m_shared, store, completion = std::move(completion)] {
         QSet<QString> seenPaths;
         Prepared prepared;
         for (const QUrl &url : urls) {
@@ -163,7 +229,7 @@ void StowbayStore::add(const QList<QUrl> &urls, std::function<void(int)> complet
                                    false};
             prepared.append({item, makeInfo(QUrl::fromLocalFile(*path))});
         }
-        onMainThread([store, prepared, completion] {
+        handBack(shared, store, [prepared, completion](StowbayStore *store) {
             const int count = store ? store->merge(prepared) : 0;
             if (completion) completion(count);
         });
@@ -259,7 +325,7 @@ void StowbayStore::refresh() {
     const QList<StowbayItem> snapshot = m_items;
     if (snapshot.isEmpty()) return;
     QPointer<StowbayStore> store(this);
-    runOnIOThread([snapshot, store] {
+    runOnIOThread([snapshot, shared = m_shared, store] {
         QHash<QUuid, ItemInfo> newInfos;
         QHash<QUuid, QString> movedPaths;
         FileBookmark::Resolver resolver;
@@ -271,7 +337,7 @@ void StowbayStore::refresh() {
             newInfos.insert(item.id, info);
             if (info.exists && path != item.path) movedPaths.insert(item.id, path);
         }
-        onMainThread([store, newInfos, movedPaths] {
+        handBack(shared, store, [newInfos, movedPaths](StowbayStore *store) {
             if (store) store->applyRefresh(newInfos, movedPaths);
         });
     });

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QSignalSpy>
 
 #include <sys/stat.h>
@@ -175,17 +176,29 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     QCOMPARE(saved.size(), 1);
     QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
 
-    // A change pending at quit is written by the flush, and only once.
+    // Changes pending at quit are written by the flush, and only once: an add made in the same
+    // turn of the loop too, though its result has not come back yet.
     store.setPinned({store.items().first().id}, false);
+    store.add({QUrl::fromLocalFile(makeFile("b.txt"))});
     store.flush();
+    QCOMPARE(store.items().size(), 2);
     QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
     QTRY_COMPARE(saved.size(), 2);
+
+    // With the I/O thread stuck, the flush writes from the main thread once its wait is over.
+    QSemaphore stuck;
+    store.runOnIOThread([&stuck] { stuck.acquire(); });
+    store.setPinned({store.items().first().id}, true);
+    store.flush();
+    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    stuck.release();
+    QTRY_COMPARE(saved.size(), 3);
 
     // Deleting the stored file at quit drops a pending save.
     store.remove({store.items().first().id});
     store.deletePersisted();
     QVERIFY(!saved.wait(1000));
-    QCOMPARE(saved.size(), 2);
+    QCOMPARE(saved.size(), 3);
     QVERIFY(!QFile::exists(StowbayStore::fileURL()));
 }
 
