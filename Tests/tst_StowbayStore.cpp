@@ -1,4 +1,5 @@
 #include "AppSettings.h"
+#include "FileBookmark.h"
 #include "StowbayStore.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
@@ -80,6 +81,7 @@ private slots:
     void readsStrictly();
     void savesAreDebouncedFlushedAndDeleted();
     void storedFileSurvivesKills();
+    void searchNeverEntersAMount();
     void add_data();
     void add();
     void addStopsAtCapacity();
@@ -223,6 +225,27 @@ void tst_StowbayStore::storedFileSurvivesKills() {
         for (qsizetype i = 0; i < stored->size(); ++i)
             QCOMPARE(stored->at(i).name.toInt(), last - int(stored->size() - 1 - i));
     }
+}
+
+// A folder mounted in the home folder is never searched, not even one of the same file system:
+// a network file system that stopped answering there would hold up the refresh and the quit.
+void tst_StowbayStore::searchNeverEntersAMount() {
+    const QString hidden = QDir::homePath() + "/.elsewhere", mountPoint = QDir::homePath() + "/Music/mounted";
+    QVERIFY(QDir().mkpath(hidden) && QDir().mkpath(mountPoint));
+    const QString original = makeFile("a.txt");
+    const std::optional<QByteArray> bookmark = FileBookmark::create(original);
+    QVERIFY(bookmark && QFile::rename(original, hidden + "/a.txt"));
+    QProcess resolver; // binds the hidden folder to the mount point, in a mount namespace of its own
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+    resolver.setProcessEnvironment(environment);
+    resolver.start("unshare",
+                   {"-Urm", "sh", "-c", R"(mount --bind "$1" "$2" && exec "$0" resolve "$3")",
+                    QCoreApplication::applicationFilePath(), hidden, mountPoint, bookmark->toBase64()});
+    QVERIFY(resolver.waitForFinished(20000));
+    if (resolver.exitStatus() != QProcess::NormalExit || resolver.exitCode() != 0)
+        QSKIP("no mount namespace here: " + resolver.readAllStandardError());
+    QCOMPARE(resolver.readAllStandardOutput(), QByteArray("not found\n"));
 }
 
 void tst_StowbayStore::add_data() {
@@ -382,6 +405,13 @@ void tst_StowbayStore::itemRemovedDuringRefreshGetsNoInfo() {
 // The same program is the writer the kill test starts; it keeps the home folder it is given.
 int main(int argc, char **argv) {
     if (argc == 2 && qstrcmp(argv[1], "writer") == 0) runWriter(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "resolve") == 0) { // for the mount test: where a bookmark leads
+        QCoreApplication app(argc, argv);
+        const std::optional<QString> found =
+            FileBookmark::Resolver().resolve(QByteArray::fromBase64(argv[2]));
+        QTextStream(stdout) << found.value_or("not found") << Qt::endl;
+        return 0;
+    }
     TestSupport::isolateHome();
     QApplication app(argc, argv);
     tst_StowbayStore tc;
