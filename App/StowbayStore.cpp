@@ -328,25 +328,39 @@ void StowbayStore::refresh() {
     runOnIOThread([snapshot, shared = m_shared, store] {
         QHash<QUuid, ItemInfo> newInfos;
         QHash<QUuid, QString> movedPaths;
+        QHash<QUuid, QByteArray> renewedBookmarks;
         FileBookmark::Resolver resolver;
         for (const StowbayItem &item : snapshot) {
+            // A file at the stored path is the item, whatever its bookmark says: an editor that
+            // saves by renaming the old file to a backup leaves the new text at the path. The
+            // bookmark only finds a file that is no longer there, and is renewed from the file.
             QString path = item.path;
-            if (item.bookmark)
-                if (std::optional<QString> resolved = resolver.resolve(*item.bookmark)) path = *resolved;
-            const ItemInfo info = makeInfo(QUrl::fromLocalFile(path));
+            ItemInfo info = makeInfo(QUrl::fromLocalFile(path));
+            if (!info.exists && item.bookmark) {
+                if (std::optional<QString> resolved = resolver.resolve(*item.bookmark)) {
+                    path = *resolved;
+                    info = makeInfo(QUrl::fromLocalFile(path));
+                }
+            }
             newInfos.insert(item.id, info);
-            if (info.exists && path != item.path) movedPaths.insert(item.id, path);
+            if (!info.exists) continue;
+            if (path != item.path) movedPaths.insert(item.id, path);
+            if (std::optional<QByteArray> bookmark = FileBookmark::create(path);
+                bookmark && bookmark != item.bookmark)
+                renewedBookmarks.insert(item.id, *bookmark);
         }
-        handBack(shared, store, [newInfos, movedPaths](StowbayStore *store) {
-            if (store) store->applyRefresh(newInfos, movedPaths);
+        handBack(shared, store, [newInfos, movedPaths, renewedBookmarks](StowbayStore *store) {
+            if (store) store->applyRefresh(newInfos, movedPaths, renewedBookmarks);
         });
     });
 }
 
 // Applies to the list as it is now: items added since the snapshot keep their infos, and results
-// for items removed since are dropped. Only a moved file changes the stored list.
+// for items removed since are dropped. Only a moved file or a renewed bookmark changes the stored
+// list.
 void StowbayStore::applyRefresh(const QHash<QUuid, ItemInfo> &newInfos,
-                                const QHash<QUuid, QString> &movedPaths) {
+                                const QHash<QUuid, QString> &movedPaths,
+                                const QHash<QUuid, QByteArray> &renewedBookmarks) {
     bool infoSet = false;
     bool changed = false;
     for (StowbayItem &item : m_items) {
@@ -357,6 +371,11 @@ void StowbayStore::applyRefresh(const QHash<QUuid, ItemInfo> &newInfos,
         if (auto moved = movedPaths.constFind(item.id); moved != movedPaths.cend() && *moved != item.path) {
             item.path = *moved;
             item.name = lastPathComponent(*moved);
+            changed = true;
+        }
+        if (auto bookmark = renewedBookmarks.constFind(item.id);
+            bookmark != renewedBookmarks.cend() && *bookmark != item.bookmark) {
+            item.bookmark = *bookmark;
             changed = true;
         }
     }

@@ -69,7 +69,8 @@ private:
     void load();
     static ItemInfo makeInfo(const QUrl &url);
     int merge(const Prepared &prepared);
-    void applyRefresh(const QHash<QUuid, ItemInfo> &newInfos, const QHash<QUuid, QString> &movedPaths);
+    void applyRefresh(const QHash<QUuid, ItemInfo> &newInfos, const QHash<QUuid, QString> &movedPaths,
+                      const QHash<QUuid, QByteArray> &renewedBookmarks);
     void scheduleSave();
     void saveNow();
     // From the I/O thread: hands a result to the main thread, where results apply in order.

@@ -351,17 +351,20 @@ void tst_StowbayStore::loadsAndPurges() {
 void tst_StowbayStore::refreshFollowsMovedFiles_data() {
     // "{}" is the test's folder, "{trash}" the trash; an empty destination deletes the file.
     QTest::addColumn<QString>("moveTo");
+    QTest::addColumn<bool>("rewritten"); // a new file of 8 bytes is written at the old place
     QTest::addColumn<bool>("followed");
-    QTest::newRow("renamed") << "{}/renamed.txt" << true;
-    QTest::newRow("moved two folders down") << "{}/x/y/a.txt" << true;
-    QTest::newRow("moved to another user folder") << "{home}/Music/a.txt" << true;
-    QTest::newRow("moved to the trash") << "{trash}/a.txt" << true;
-    QTest::newRow("moved into a hidden folder") << "{home}/.hidden/deep/a.txt" << false;
-    QTest::newRow("deleted") << "" << false;
+    QTest::newRow("renamed") << "{}/renamed.txt" << false << true;
+    QTest::newRow("moved two folders down") << "{}/x/y/a.txt" << false << true;
+    QTest::newRow("moved to another user folder") << "{home}/Music/a.txt" << false << true;
+    QTest::newRow("moved to the trash") << "{trash}/a.txt" << false << true;
+    QTest::newRow("moved into a hidden folder") << "{home}/.hidden/deep/a.txt" << false << false;
+    QTest::newRow("deleted") << "" << false << false;
+    QTest::newRow("saved by an editor keeping a backup") << "{}/a.txt~" << true << false;
 }
 
 void tst_StowbayStore::refreshFollowsMovedFiles() {
     QFETCH(QString, moveTo);
+    QFETCH(bool, rewritten);
     QFETCH(bool, followed);
     const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files";
     moveTo.replace("{}", m_files).replace("{home}", QDir::homePath()).replace("{trash}", trash);
@@ -373,6 +376,7 @@ void tst_StowbayStore::refreshFollowsMovedFiles() {
     QVERIFY(moveTo.isEmpty()
                 ? QFile::remove(original)
                 : QDir().mkpath(QFileInfo(moveTo).absolutePath()) && QFile::rename(original, moveTo));
+    if (rewritten) makeFile("a.txt", "new text");
 
     const QString expected = followed ? moveTo : original;
     for (int refresh = 0; refresh < 2; ++refresh) {
@@ -381,9 +385,10 @@ void tst_StowbayStore::refreshFollowsMovedFiles() {
         const StowbayItem item = store.items().first();
         QCOMPARE(item.path, expected);
         QCOMPARE(item.name, expected.section('/', -1));
-        QCOMPARE(store.infos().value(item.id).size, followed ? std::optional<qint64>(3) : std::nullopt);
-        // Only the first refresh of a followed file saves, once.
-        if (followed && refresh == 0) QVERIFY(saved.wait(5000));
+        const std::optional<qint64> size = followed ? 3 : rewritten ? std::optional<qint64>(8) : std::nullopt;
+        QCOMPARE(store.infos().value(item.id).size, size);
+        // Only the first refresh of a followed or rewritten file saves (its new bookmark), once.
+        if ((followed || rewritten) && refresh == 0) QVERIFY(saved.wait(5000));
         QVERIFY(!saved.wait(800));
         QCOMPARE(paths(*StoredItems::decode(storedBytes())), QStringList{expected});
     }
