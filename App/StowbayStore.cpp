@@ -13,9 +13,12 @@
 #include <QSemaphore>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTextStream>
 #include <QThread>
 
 #include <atomic>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
@@ -36,17 +39,53 @@ std::optional<QString> standardizedFilePath(const QUrl &url) {
     return QDir::cleanPath(path);
 }
 
-// Replaces the stored file in one step, so a crash leaves the old list or the new one. The folder
-// and the file are private to the user: the list names the user's files.
-void writeStoredFile(const QString &path, const QByteArray &bytes) {
-    const QString folder = QFileInfo(path).absolutePath();
-    QDir().mkpath(QFileInfo(folder).absolutePath());
-    QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+// Makes the folder of the stored file private to the user (the list names the user's files): a new
+// one is created so, and an existing one loses any access others had. Returns why it cannot be used.
+std::optional<QString> makePrivateFolder(const QString &folder, bool create) {
+    const QByteArray name = QFile::encodeName(folder);
+    int error = EEXIST;
+    if (create) {
+        QDir().mkpath(QFileInfo(folder).absolutePath());
+        if (::mkdir(name.constData(), 0700) == 0) return std::nullopt;
+        error = errno;
+    }
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0) {
+        if (!create) return std::nullopt;
+        return QStringLiteral("Could not create the folder %1: %2").arg(folder, qt_error_string(error));
+    }
+    if (!S_ISDIR(st.st_mode)) return QStringLiteral("%1 is not a folder").arg(folder);
+    if (st.st_mode & 077) ::chmod(name.constData(), st.st_mode & 0700);
+    return std::nullopt;
+}
+
+// Replaces the stored file in one step, so a crash leaves the old list or the new one, and a write
+// that fails (a full disk) leaves the old file as it was.
+std::optional<QString> writeStoredFile(const QString &path, const QByteArray &bytes) {
+    if (std::optional<QString> failure = makePrivateFolder(QFileInfo(path).absolutePath(), true))
+        return failure;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    file.write(bytes);
-    file.commit();
+    if (file.open(QIODevice::WriteOnly)) {
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        file.write(bytes);
+        if (file.commit()) return std::nullopt;
+    }
+    return QStringLiteral("Could not write %1: %2").arg(path, file.errorString());
+}
+
+// A stored file that could not be read may still hold the user's list: it is kept beside the new
+// one, as "stowbay.json.unreadable-" with the date and time, and the user is told where.
+std::optional<QString> keepAside(const QString &path) {
+    if (!QFileInfo(path).isFile()) return std::nullopt;
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = path + QStringLiteral(".unreadable-") + stamp;
+    for (int n = 2; QFileInfo(aside).exists() || QFileInfo(aside).isSymLink(); ++n)
+        aside = path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
+        return QStringLiteral("Could not set the unreadable %1 aside: %2").arg(path, qt_error_string(errno));
+    QTextStream(stderr) << "Stowbay: could not read the stored list " << path << "; it is kept as " << aside
+                        << Qt::endl;
+    return std::nullopt;
 }
 
 void onMainThread(std::function<void()> job) {
@@ -58,8 +97,9 @@ void onMainThread(std::function<void()> job) {
 // What the store shares with the jobs of its I/O thread; a job stuck at quit may outlive the store.
 struct StowbayStore::Shared {
     QMutex mutex;
-    QList<Result> results;             // handed back, not yet applied
-    std::atomic<quint64> doneUpTo = 0; // writes and removals up to this one are done or replaced
+    QList<Result> results;                      // handed back, not yet applied
+    std::atomic<quint64> doneUpTo = 0;          // writes and removals up to this one are done or replaced
+    std::atomic<bool> unreadableOnDisk = false; // the stored file could not be read and is still there
 };
 
 StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
@@ -75,6 +115,7 @@ StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
     connect(&m_saveWork, &QTimer::timeout, this, &StowbayStore::saveNow);
 
     load();
+    runOnIOThread([folder = QFileInfo(fileURL()).absolutePath()] { makePrivateFolder(folder, false); });
 }
 
 // A pending debounced save is dropped; jobs already queued finish before the thread ends, and
@@ -102,9 +143,12 @@ void StowbayStore::load() {
     const QString path = fileURL();
     if (!QFileInfo(path).isFile()) return;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return;
-    std::optional<QList<StowbayItem>> decoded = StoredItems::decode(file.readAll());
-    if (!decoded) return;
+    std::optional<QList<StowbayItem>> decoded;
+    if (file.open(QIODevice::ReadOnly)) decoded = StoredItems::decode(file.readAll());
+    if (!decoded) {
+        m_shared->unreadableOnDisk = true; // set aside before anything replaces it
+        return;
+    }
     m_items = std::move(*decoded);
     for (const StowbayItem &item : std::as_const(m_items))
         m_infos.insert(item.id, ItemInfo::placeholder(item.path));
@@ -122,11 +166,17 @@ void StowbayStore::saveNow() {
     QPointer<StowbayStore> store(this);
     runOnIOThread([shared = m_shared, store, number, path, bytes] {
         if (number <= shared->doneUpTo) return; // the quit wrote a newer list already
-        replaceStoredFile(*shared, number, path, bytes);
-        handBack(shared, store, [](StowbayStore *store) {
-            if (store) emit store->saved();
+        const std::optional<QString> failure = replaceStoredFile(*shared, number, path, bytes);
+        handBack(shared, store, [failure](StowbayStore *store) {
+            if (store) store->saveFinished(failure);
         });
     });
+}
+
+void StowbayStore::saveFinished(const std::optional<QString> &failure) {
+    if (failure && !m_saveFailing) emit saveFailed(*failure);
+    m_saveFailing = failure.has_value();
+    emit saved();
 }
 
 // Adds and refreshes whose file work is done are applied first, although the loop that would
@@ -139,8 +189,7 @@ void StowbayStore::flush() {
     applyResults(*m_shared, this);
     saveNow();
     if (reached && waitForIOThread(int(deadline.remainingTime()))) return;
-    replaceStoredFile(*m_shared, m_writeNumber, fileURL(), StoredItems::encode(m_items));
-    emit saved();
+    saveFinished(replaceStoredFile(*m_shared, m_writeNumber, fileURL(), StoredItems::encode(m_items)));
 }
 
 void StowbayStore::deletePersisted() {
@@ -154,16 +203,23 @@ void StowbayStore::deletePersisted() {
 }
 
 // Later writes win: a write that the quit already replaced from the main thread is left out when
-// the I/O thread gets to it.
-void StowbayStore::replaceStoredFile(Shared &shared, quint64 number, const QString &path,
-                                     const std::optional<QByteArray> &bytes) {
+// the I/O thread gets to it. An unreadable stored file is first set aside.
+std::optional<QString> StowbayStore::replaceStoredFile(Shared &shared, quint64 number, const QString &path,
+                                                       const std::optional<QByteArray> &bytes) {
     for (quint64 done = shared.doneUpTo;
          done < number && !shared.doneUpTo.compare_exchange_weak(done, number);) {
     }
-    if (bytes)
-        writeStoredFile(path, *bytes);
-    else
+    if (shared.unreadableOnDisk.exchange(false)) {
+        if (std::optional<QString> failure = keepAside(path)) {
+            shared.unreadableOnDisk = true;
+            return failure;
+        }
+    }
+    if (!bytes) {
         QFile::remove(path);
+        return std::nullopt;
+    }
+    return writeStoredFile(path, *bytes);
 }
 
 void StowbayStore::runOnIOThread(std::function<void()> job) {

@@ -59,6 +59,9 @@ signals:
     void infosChanged();
     // A write of the stored file finished (whether or not it succeeded), on the main thread.
     void saved();
+    // The stored file could not be written; said once until a write succeeds again. The reason
+    // is short and readable, for the user.
+    void saveFailed(const QString &reason);
 
 private:
     using Prepared = QList<std::pair<StowbayItem, ItemInfo>>;
@@ -73,12 +76,14 @@ private:
                       const QHash<QUuid, QByteArray> &renewedBookmarks);
     void scheduleSave();
     void saveNow();
+    void saveFinished(const std::optional<QString> &failure);
     // From the I/O thread: hands a result to the main thread, where results apply in order.
     static void handBack(const std::shared_ptr<Shared> &shared, QPointer<StowbayStore> store, Result result);
     static void applyResults(Shared &shared, StowbayStore *store);
     // Writes `bytes` to the stored file, or removes it when there are none, as write `number`.
-    static void replaceStoredFile(Shared &shared, quint64 number, const QString &path,
-                                  const std::optional<QByteArray> &bytes);
+    // Returns why the file could not be written.
+    static std::optional<QString> replaceStoredFile(Shared &shared, quint64 number, const QString &path,
+                                                    const std::optional<QByteArray> &bytes);
     // Waits up to `ms` for every job queued so far; false when the I/O thread did not get there.
     bool waitForIOThread(int ms);
 
@@ -90,4 +95,5 @@ private:
     QObject *m_ioContext = nullptr; // lives on the I/O thread; its queued calls are the jobs
     QTimer m_saveWork;              // the pending debounced save
     quint64 m_writeNumber = 0;      // numbers the writes and removals, in the order queued
+    bool m_saveFailing = false;     // the last write failed and saveFailed() was said
 };

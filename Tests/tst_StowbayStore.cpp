@@ -164,9 +164,10 @@ void tst_StowbayStore::readsStrictly() {
     QCOMPARE(items ? StoredItems::encode(*items) : QByteArray(), written);
 }
 
-// An unreadable file gives an empty list, and the first save replaces it.
+// An unreadable file gives an empty list; the first save sets it aside and writes a new one.
 void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
-    writeStoredFile(R"([{"id": nonsense)");
+    const QByteArray unreadable = R"([{"id": nonsense)";
+    writeStoredFile(unreadable);
     StowbayStore store;
     QVERIFY(store.items().isEmpty());
     QSignalSpy saved(&store, &StowbayStore::saved);
@@ -177,6 +178,12 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     QVERIFY(!saved.wait(1000));
     QCOMPARE(saved.size(), 1);
     QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    const QDir folder = QFileInfo(StowbayStore::fileURL()).absoluteDir();
+    const QStringList aside = folder.entryList({"stowbay.json.unreadable-*"});
+    QCOMPARE(aside.size(), 1);
+    QFile kept(folder.filePath(aside.first()));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), unreadable);
 
     // Changes pending at quit are written by the flush, and only once: an add made in the same
     // turn of the loop too, though its result has not come back yet.
@@ -293,10 +300,15 @@ void tst_StowbayStore::addStopsAtCapacity() {
 }
 
 void tst_StowbayStore::editsAndTheirSaves() {
+    const QString folder = QFileInfo(StowbayStore::fileURL()).absolutePath();
+    // A folder made open to others before is made private.
+    QVERIFY(QDir().mkpath(folder) &&
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::ExeOther));
     StowbayStore store;
     addAndSettle(store, {"a", "b", "c", "d"});
     QCOMPARE(mode(StowbayStore::fileURL()), 0600);
-    QCOMPARE(mode(QFileInfo(StowbayStore::fileURL()).absolutePath()), 0700);
+    QCOMPARE(mode(folder), 0700);
     // A file left readable by others is made private by the next write.
     QFile::setPermissions(StowbayStore::fileURL(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     QSignalSpy saved(&store, &StowbayStore::saved);
@@ -317,6 +329,20 @@ void tst_StowbayStore::editsAndTheirSaves() {
     store.remove({});
     store.clear();
     QVERIFY(!saved.wait(800));
+
+    // A plain file in the folder's place: the failure is said once, the list stays, and the next
+    // change once the way is clear writes it.
+    QSignalSpy failed(&store, &StowbayStore::saveFailed);
+    QFile blocker(folder);
+    QVERIFY(QDir(folder).removeRecursively() && blocker.open(QIODevice::WriteOnly));
+    for (int change = 0; change < 3; ++change) {
+        if (change == 2) QVERIFY(blocker.remove());
+        store.setPinned({store.items().first().id}, change != 1);
+        QVERIFY(saved.wait(5000));
+    }
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(failed.first().first().toString().contains(folder));
+    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
 }
 
 void tst_StowbayStore::loadsAndPurges_data() {
