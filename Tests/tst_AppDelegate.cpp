@@ -82,7 +82,6 @@ void tst_AppDelegate::launchToQuit() {
 
     QTimer *timer = delegate.purgeTimer();
     QVERIFY(timer && timer->isActive());
-    QCOMPARE(timer->interval(), 60 * 1000);
     {
         const QSignalBlocker quiet(settings); // only the timer can purge now
         settings.setAutoClear(AutoClear::hour);
@@ -120,7 +119,6 @@ void tst_AppDelegate::trayMenu() {
     delegate.showAlert = [&](const QString &message, const QString &info) { shown << message << info; };
     delegate.applicationDidFinishLaunching();
 
-    QCOMPARE(delegate.statusItem()->contextMenu(), delegate.statusMenu());
     QStringList entries;
     for (const QAction *action : delegate.statusMenu()->actions())
         entries << (action->isSeparator() ? "---" : action->text() + " " + action->shortcut().toString());
