@@ -5,8 +5,14 @@
 #include <QCoreApplication>
 #include <QMimeData>
 
+// The path keeps the URL's own bytes: decoding it to text would turn a byte that is not UTF-8 into
+// U+FFFD, the name of another file.
 QUrl FileDropLoader::localFileURL(const QUrl &url) {
-    return isLocalFileURL(url) ? QUrl::fromLocalFile(url.path()) : QUrl();
+    if (!isLocalFileURL(url)) return QUrl();
+    QUrl local;
+    local.setScheme(QStringLiteral("file"));
+    local.setPath(url.path(QUrl::FullyEncoded), QUrl::StrictMode);
+    return local;
 }
 
 void FileDropLoader::load(const QMimeData *data, std::function<void(QList<QUrl>)> completion) {

@@ -34,10 +34,12 @@ struct Bookmark {
     Facts facts;
 };
 
-// The object at `path` itself (a symbolic link is not followed); never triggers an automount.
+// The object at `path` itself (a symbolic link is not followed); never triggers an automount. The
+// facts asked for never change for one object, so cached ones do: a network file system is not
+// asked again.
 std::optional<Facts> examine(const QByteArray &path) {
     struct statx sx {};
-    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
                 STATX_TYPE | STATX_INO | STATX_BTIME, &sx) != 0)
         return std::nullopt;
     if (!(sx.stx_mask & STATX_TYPE) || !(sx.stx_mask & STATX_INO)) return std::nullopt;
@@ -94,6 +96,19 @@ QByteArray parentFolder(const QByteArray &path) {
 
 QByteArray child(const QByteArray &folder, const char *name) {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+// Whether the entry `name` of an open folder is a folder to descend into: a folder of the same
+// device that is not the root of a mount. Only cached facts are asked for, so a mount point of a
+// network file system that stopped answering is passed over without waiting for it.
+bool isSubfolderOnDevice(int folder, const char *name, quint64 device) {
+    struct statx sx {};
+    if (::statx(folder, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) !=
+        0)
+        return false;
+    if (!(sx.stx_mask & STATX_TYPE) || (sx.stx_mode & S_IFMT) != S_IFDIR) return false;
+    if (sx.stx_attributes_mask & sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) return false;
+    return makedev(sx.stx_dev_major, sx.stx_dev_minor) == device;
 }
 
 // A path the program can hold as text: valid UTF-8 without NUL.
@@ -179,7 +194,8 @@ void Resolver::scan(Root &root) {
 }
 
 // Enters every entry of `folder` in the table of identities (once per folder and pass) and returns
-// the subfolders worth descending into: not hidden, not symbolic links, on the same device.
+// the subfolders worth descending into: not hidden, not symbolic links, not mount points, on the
+// same device.
 QList<QByteArray> Resolver::listFolder(const QByteArray &folder, quint64 device) {
     if (auto known = m_listed.constFind(folder); known != m_listed.cend()) return *known;
     QList<QByteArray> subfolders;
@@ -199,8 +215,7 @@ QList<QByteArray> Resolver::listFolder(const QByteArray &folder, quint64 device)
         const QByteArray path = child(folder, name);
         m_seen[Identity{device, quint64(entry->d_ino)}].append(path);
         if (name[0] == '.' || (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)) continue;
-        const std::optional<Facts> facts = examine(path);
-        if (facts && facts->type == S_IFDIR && facts->device == device) subfolders.append(path);
+        if (isSubfolderOnDevice(::dirfd(dir), name, device)) subfolders.append(path);
     }
     ::closedir(dir);
     m_listed.insert(folder, subfolders);

@@ -18,7 +18,7 @@ std::optional<QByteArray> create(const QString &path);
 // Resolves bookmarks for one pass over the kept items. Directories scanned for one bookmark are
 // remembered for the next, so following many moved files costs about as much as following one.
 // A fixed budget of directory entries bounds the whole pass. Never mounts a volume and never
-// descends into another device.
+// descends into another device or mount.
 class Resolver {
 public:
     static constexpr int defaultEntryBudget = 40000;

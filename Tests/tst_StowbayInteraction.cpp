@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QSysInfo>
 #include <QThread>
 
 namespace {
@@ -127,6 +128,7 @@ private slots:
         QVERIFY(QFile::remove(f.path("D")));
         f.interaction->dragFinished(f.ids({"B", "C", "D"}), accepted);
         QCOMPARE(f.names(), words(remaining));
+        QTRY_COMPARE(f.store->infos().value(f.id("D")).exists, false); // the store was refreshed
     }
 
     // A press on B moved by `by` and released, or (`by` null) a double click.
@@ -235,6 +237,8 @@ private slots:
         QTest::newRow("files") << QByteArray("file:///tmp/a\r\nfile:///tmp/b%20c\r\n") << QList<QUrl>{a, QUrl::fromLocalFile("/tmp/b c")};
         QTest::newRow("a web address") << QByteArray("https://example.org/x\r\nfile:///tmp/a\r\n") << QList<QUrl>{a};
         QTest::newRow("another host's file") << QByteArray("file://fileserver/share/a\r\n") << QList<QUrl>{};
+        QTest::newRow("this machine's name") << "file://" + QSysInfo::machineHostName().toUtf8() + "/tmp/a\r\n" << QList<QUrl>{a};
+        QTest::newRow("a name not UTF-8 keeps its bytes") << QByteArray("file:///tmp/%FF\r\n") << QList<QUrl>{QUrl("file:///tmp/%FF")};
         QTest::newRow("plain text only") << QByteArray() << QList<QUrl>{};
         // clang-format on
     }

@@ -1,10 +1,12 @@
 #include "AppSettings.h"
+#include "FileBookmark.h"
 #include "StowbayStore.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QSignalSpy>
 
 #include <sys/stat.h>
@@ -79,6 +81,7 @@ private slots:
     void readsStrictly();
     void savesAreDebouncedFlushedAndDeleted();
     void storedFileSurvivesKills();
+    void searchNeverEntersAMount();
     void add_data();
     void add();
     void addStopsAtCapacity();
@@ -161,40 +164,63 @@ void tst_StowbayStore::readsStrictly() {
     QCOMPARE(items ? StoredItems::encode(*items) : QByteArray(), written);
 }
 
-// An unreadable file gives an empty list, and the first save replaces it.
+// An unreadable file gives an empty list; the first save sets it aside and writes a new one.
 void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
-    writeStoredFile(R"([{"id": nonsense)");
+    const QByteArray unreadable = R"([{"id": nonsense)";
+    writeStoredFile(unreadable);
     StowbayStore store;
     QVERIFY(store.items().isEmpty());
     QSignalSpy saved(&store, &StowbayStore::saved);
     QCOMPARE(addAndWait(store, {QUrl::fromLocalFile(makeFile("a.txt"))}), 1);
     QTest::qWait(300);
     store.setPinned({store.items().first().id}, true);
+    QVERIFY(!saved.wait(350)); // the second change put the write off
     QVERIFY(saved.wait(5000));
     QVERIFY(!saved.wait(1000));
     QCOMPARE(saved.size(), 1);
     QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    const QDir folder = QFileInfo(StowbayStore::fileURL()).absoluteDir();
+    const QStringList aside = folder.entryList({"stowbay.json.unreadable-*"});
+    QCOMPARE(aside.size(), 1);
+    QFile kept(folder.filePath(aside.first()));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), unreadable);
 
-    // A change pending at quit is written by the flush, and only once.
+    // Changes pending at quit are written by the flush, and only once: an add made in the same
+    // turn of the loop too, though its result has not come back yet.
     store.setPinned({store.items().first().id}, false);
+    store.add({QUrl::fromLocalFile(makeFile("b.txt"))});
     store.flush();
+    QCOMPARE(store.items().size(), 2);
     QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
     QTRY_COMPARE(saved.size(), 2);
+
+    // With the I/O thread stuck, the flush writes from the main thread once its wait is over.
+    QSemaphore stuck;
+    store.runOnIOThread([&stuck] { stuck.acquire(); });
+    store.setPinned({store.items().first().id}, true);
+    store.flush();
+    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    stuck.release();
+    QTRY_COMPARE(saved.size(), 3);
 
     // Deleting the stored file at quit drops a pending save.
     store.remove({store.items().first().id});
     store.deletePersisted();
     QVERIFY(!saved.wait(1000));
-    QCOMPARE(saved.size(), 2);
+    QCOMPARE(saved.size(), 3);
     QVERIFY(!QFile::exists(StowbayStore::fileURL()));
 }
 
 // Killing the program at any moment leaves the stored file as the last list written or the one
-// being written, never a broken file.
+// being written, never a broken file. STOWBAY_KILL_CYCLES sets the number of kills.
 void tst_StowbayStore::storedFileSurvivesKills() {
     QRandomGenerator random(20240305);
+    const int kills = qEnvironmentVariableIsSet("STOWBAY_KILL_CYCLES")
+                          ? qEnvironmentVariableIntValue("STOWBAY_KILL_CYCLES")
+                          : 50;
     int last = -1;
-    for (int kill = 0; kill < 50; ++kill) {
+    for (int kill = 0; kill < kills; ++kill) {
         QProcess writer;
         writer.start(QCoreApplication::applicationFilePath(), {"writer"});
         QTRY_VERIFY_WITH_TIMEOUT(writer.canReadLine(), 10000); // its first write
@@ -210,6 +236,27 @@ void tst_StowbayStore::storedFileSurvivesKills() {
         for (qsizetype i = 0; i < stored->size(); ++i)
             QCOMPARE(stored->at(i).name.toInt(), last - int(stored->size() - 1 - i));
     }
+}
+
+// A folder mounted in the home folder is never searched, not even one of the same file system:
+// a network file system that stopped answering there would hold up the refresh and the quit.
+void tst_StowbayStore::searchNeverEntersAMount() {
+    const QString hidden = QDir::homePath() + "/.elsewhere", mountPoint = QDir::homePath() + "/Music/mounted";
+    QVERIFY(QDir().mkpath(hidden) && QDir().mkpath(mountPoint));
+    const QString original = makeFile("a.txt");
+    const std::optional<QByteArray> bookmark = FileBookmark::create(original);
+    QVERIFY(bookmark && QFile::rename(original, hidden + "/a.txt"));
+    QProcess resolver; // binds the hidden folder to the mount point, in a mount namespace of its own
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+    resolver.setProcessEnvironment(environment);
+    resolver.start("unshare",
+                   {"-Urm", "sh", "-c", R"(mount --bind "$1" "$2" && exec "$0" resolve "$3")",
+                    QCoreApplication::applicationFilePath(), hidden, mountPoint, bookmark->toBase64()});
+    QVERIFY(resolver.waitForFinished(20000));
+    if (resolver.exitStatus() != QProcess::NormalExit || resolver.exitCode() != 0)
+        QSKIP("no mount namespace here: " + resolver.readAllStandardError());
+    QCOMPARE(resolver.readAllStandardOutput(), QByteArray("not found\n"));
 }
 
 void tst_StowbayStore::add_data() {
@@ -257,10 +304,15 @@ void tst_StowbayStore::addStopsAtCapacity() {
 }
 
 void tst_StowbayStore::editsAndTheirSaves() {
+    const QString folder = QFileInfo(StowbayStore::fileURL()).absolutePath();
+    // A folder made open to others before is made private.
+    QVERIFY(QDir().mkpath(folder) &&
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::ExeOther));
     StowbayStore store;
     addAndSettle(store, {"a", "b", "c", "d"});
     QCOMPARE(mode(StowbayStore::fileURL()), 0600);
-    QCOMPARE(mode(QFileInfo(StowbayStore::fileURL()).absolutePath()), 0700);
+    QCOMPARE(mode(folder), 0700);
     // A file left readable by others is made private by the next write.
     QFile::setPermissions(StowbayStore::fileURL(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     QSignalSpy saved(&store, &StowbayStore::saved);
@@ -281,6 +333,20 @@ void tst_StowbayStore::editsAndTheirSaves() {
     store.remove({});
     store.clear();
     QVERIFY(!saved.wait(800));
+
+    // A plain file in the folder's place: the failure is said once, the list stays, and the next
+    // change once the way is clear writes it.
+    QSignalSpy failed(&store, &StowbayStore::saveFailed);
+    QFile blocker(folder);
+    QVERIFY(QDir(folder).removeRecursively() && blocker.open(QIODevice::WriteOnly));
+    for (int change = 0; change < 3; ++change) {
+        if (change == 2) QVERIFY(blocker.remove());
+        store.setPinned({store.items().first().id}, change != 1);
+        QVERIFY(saved.wait(5000));
+    }
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(failed.first().first().toString().contains(folder));
+    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
 }
 
 void tst_StowbayStore::loadsAndPurges_data() {
@@ -315,17 +381,20 @@ void tst_StowbayStore::loadsAndPurges() {
 void tst_StowbayStore::refreshFollowsMovedFiles_data() {
     // "{}" is the test's folder, "{trash}" the trash; an empty destination deletes the file.
     QTest::addColumn<QString>("moveTo");
+    QTest::addColumn<bool>("rewritten"); // a new file of 8 bytes is written at the old place
     QTest::addColumn<bool>("followed");
-    QTest::newRow("renamed") << "{}/renamed.txt" << true;
-    QTest::newRow("moved two folders down") << "{}/x/y/a.txt" << true;
-    QTest::newRow("moved to another user folder") << "{home}/Music/a.txt" << true;
-    QTest::newRow("moved to the trash") << "{trash}/a.txt" << true;
-    QTest::newRow("moved into a hidden folder") << "{home}/.hidden/deep/a.txt" << false;
-    QTest::newRow("deleted") << "" << false;
+    QTest::newRow("renamed") << "{}/renamed.txt" << false << true;
+    QTest::newRow("moved two folders down") << "{}/x/y/a.txt" << false << true;
+    QTest::newRow("moved to another user folder") << "{home}/Music/a.txt" << false << true;
+    QTest::newRow("moved to the trash") << "{trash}/a.txt" << false << true;
+    QTest::newRow("moved into a hidden folder") << "{home}/.hidden/deep/a.txt" << false << false;
+    QTest::newRow("deleted") << "" << false << false;
+    QTest::newRow("saved by an editor keeping a backup") << "{}/a.txt~" << true << false;
 }
 
 void tst_StowbayStore::refreshFollowsMovedFiles() {
     QFETCH(QString, moveTo);
+    QFETCH(bool, rewritten);
     QFETCH(bool, followed);
     const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files";
     moveTo.replace("{}", m_files).replace("{home}", QDir::homePath()).replace("{trash}", trash);
@@ -337,6 +406,7 @@ void tst_StowbayStore::refreshFollowsMovedFiles() {
     QVERIFY(moveTo.isEmpty()
                 ? QFile::remove(original)
                 : QDir().mkpath(QFileInfo(moveTo).absolutePath()) && QFile::rename(original, moveTo));
+    if (rewritten) makeFile("a.txt", "new text");
 
     const QString expected = followed ? moveTo : original;
     for (int refresh = 0; refresh < 2; ++refresh) {
@@ -345,9 +415,10 @@ void tst_StowbayStore::refreshFollowsMovedFiles() {
         const StowbayItem item = store.items().first();
         QCOMPARE(item.path, expected);
         QCOMPARE(item.name, expected.section('/', -1));
-        QCOMPARE(store.infos().value(item.id).size, followed ? std::optional<qint64>(3) : std::nullopt);
-        // Only the first refresh of a followed file saves, once.
-        if (followed && refresh == 0) QVERIFY(saved.wait(5000));
+        const std::optional<qint64> size = followed ? 3 : rewritten ? std::optional<qint64>(8) : std::nullopt;
+        QCOMPARE(store.infos().value(item.id).size, size);
+        // Only the first refresh of a followed or rewritten file saves (its new bookmark), once.
+        if ((followed || rewritten) && refresh == 0) QVERIFY(saved.wait(5000));
         QVERIFY(!saved.wait(800));
         QCOMPARE(paths(*StoredItems::decode(storedBytes())), QStringList{expected});
     }
@@ -369,6 +440,13 @@ void tst_StowbayStore::itemRemovedDuringRefreshGetsNoInfo() {
 // The same program is the writer the kill test starts; it keeps the home folder it is given.
 int main(int argc, char **argv) {
     if (argc == 2 && qstrcmp(argv[1], "writer") == 0) runWriter(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "resolve") == 0) { // for the mount test: where a bookmark leads
+        QCoreApplication app(argc, argv);
+        const std::optional<QString> found =
+            FileBookmark::Resolver().resolve(QByteArray::fromBase64(argv[2]));
+        QTextStream(stdout) << found.value_or("not found") << Qt::endl;
+        return 0;
+    }
     TestSupport::isolateHome();
     QApplication app(argc, argv);
     tst_StowbayStore tc;
