@@ -134,6 +134,12 @@ void AppDelegate::setUpStatusItem() {
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger) m_statusMenu->popup(QCursor::pos());
             });
+    // The one store failure the user hears of: the list could not be written (it stays in memory
+    // and the next change tries again).
+    connect(&m_store, &StowbayStore::saveFailed, m_statusItem, [this](const QString &reason) {
+        m_statusItem->showMessage(QStringLiteral("Stowbay could not save its list"), reason,
+                                  QSystemTrayIcon::Warning);
+    });
     // Shows now when a tray is there, else as soon as one appears.
     m_statusItem->show();
 }

@@ -55,7 +55,10 @@ QString SingleInstance::socketPath() const {
 }
 
 bool SingleInstance::acquire() {
-    QDir().mkpath(m_folder);
+    // A folder made here (our data folder, when there is no runtime folder) is the user's alone.
+    if (!QFileInfo::exists(m_folder) && QDir().mkpath(m_folder))
+        QFile::setPermissions(m_folder,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     // The kernel holds the lock for the open file and lets go of it when the process ends, however
     // it ends: what the file holds (left by a crash, by an older Stowbay, by another host sharing
     // the home folder) never matters. Not inherited by programs we start, which may outlive us.

@@ -93,6 +93,12 @@ void tst_SingleInstance::oneStowbayWhateverTheLockFileHolds() {
     QVERIFY(!later.acquire());
     QVERIFY(later.requestActivation());
     QTRY_COMPARE(activations, 1);
+
+    // A folder it has to make for the lock is the user's alone.
+    SingleInstance elsewhere(folder.path() + "/made");
+    QVERIFY(elsewhere.acquire());
+    QCOMPARE(QFile::permissions(folder.path() + "/made") & 0x7077,
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 // Programs that connect and never write, more of them than there are descriptors to spare, do not
