@@ -42,7 +42,8 @@ start_stowbay() {
     rm -rf "$home"/*
     mkdir -p "$home/config" "$home/data" "$home/cache" "$home/runtime"
     chmod 700 "$home/runtime"
-    mkdir -p "$home/data/Stowbay"
+    mkdir -p "$home/data/Stowbay" "$home/config/Stowbay"
+    printf '[General]\ndidShowWelcome=true\n' >"$home/config/Stowbay/Stowbay.conf" # not a first run
     echo kept >"$home/kept.txt"
     printf '[{"id":"6F1A3C2E-8D4B-4E5F-9A7B-1C2D3E4F5A6B","path":"%s","name":"kept.txt","addedAt":"%s","pinned":true}]' \
         "$home/kept.txt" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >"$home/data/Stowbay/stowbay.json"
@@ -82,7 +83,7 @@ echo "best $(echo "$sorted" | head -1) ms, median $(echo "$sorted" | sed -n "$((
 
 echo "== memory of the idle process, the tab shown (after 5 s)"
 sleep 5
-xwininfo -root -tree | grep -qE '16x96\+' && echo "the tab is shown" || echo "no tab shown"
+[ "$(xwininfo -root -tree | grep -cE '16x96\+')" -gt 0 ] && echo "the tab is shown" || echo "no tab shown"
 grep -E '^(VmRSS|VmHWM|Threads)' /proc/"$pid"/status
 grep -E '^Pss:' /proc/"$pid"/smaps_rollup 2>/dev/null || true
 "$build/Benchmarks/stowbay_minimal_tray" >/dev/null 2>&1 &
