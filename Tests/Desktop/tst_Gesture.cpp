@@ -6,50 +6,16 @@
 #include "TestSupport.h"
 #include "X11DragInput.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <csignal>
 
+#include "DesktopWindows.h"
 #include "XTestDriver.h"
+
+using namespace DesktopWindows;
 
 namespace {
 constexpr int timeoutMs = 20000;
-
-QString run(const QString &program, const QStringList &args) {
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(timeoutMs);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-int field(const QString &text, const char *name) {
-    return QRegularExpression(QString("%1[:=]\\s*(-?\\d+)").arg(name)).match(text).captured(1).toInt();
-}
-
-// The shown top-level windows of process `pid` as other clients see them.
-QList<QRect> windowsOf(qint64 pid) {
-    QList<QRect> rects;
-    for (const QString &id : run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)})
-                                 .split('\n', Qt::SkipEmptyParts)) {
-        const QString info = run("xwininfo", {"-id", id});
-        if (info.contains("IsViewable"))
-            rects << QRect(field(info, "Absolute upper-left X"), field(info, "Absolute upper-left Y"),
-                           field(info, "Width"), field(info, "Height"));
-    }
-    return rects;
-}
-
-// A folder window of the file manager, placed at `at`; returns where it is.
-QRect placeFolderWindow(const QString &name, QPoint at) {
-    const QString id =
-        run("xdotool", {"search", "--sync", "--onlyvisible", "--name", name}).section('\n', 0, 0);
-    run("xdotool", {"windowsize", "--sync", id, "800", "480"});
-    run("xdotool", {"windowmove", "--sync", id, QString::number(at.x()), QString::number(at.y())});
-    const QString geometry = run("xdotool", {"getwindowgeometry", "--shell", id});
-    return QRect(field(geometry, "X"), field(geometry, "Y"), field(geometry, "WIDTH"),
-                 field(geometry, "HEIGHT"));
-}
 
 QByteArray storedContents() {
     QFile file(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -102,9 +68,9 @@ private slots:
         stowbay.setProcessChannelMode(QProcess::ForwardedChannels);
         stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
         fromWindow.start("pcmanfm", {"--no-desktop", from});
-        const QRect source = placeFolderWindow("stowbay-from", {0, 0});
+        const QRect source = placeWindow("stowbay-from", {0, 0});
         toWindow.start("pcmanfm", {"--no-desktop", "--new-win", to});
-        const QRect target = placeFolderWindow("stowbay-to", {0, 520});
+        const QRect target = placeWindow("stowbay-to", {0, 520});
         QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(stowbay.processId()).isEmpty(), timeoutMs); // the tray icon
 
         // The file's icon sits near the top left of the folder view, right of the side pane.
