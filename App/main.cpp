@@ -43,14 +43,17 @@ int main(int argc, char **argv) {
     // the running one to show itself and leaves; when it cannot, the user hears why nothing shows.
     SingleInstance instance;
     if (!instance.acquire()) {
-        if (instance.requestActivation()) return 0;
+        if (instance.request("show").status == SingleInstance::Answer::ok) return 0;
         std::fprintf(stderr, "Stowbay is already running, but did not answer on %s\n",
                      qPrintable(instance.socketPath()));
         return 1;
     }
 
     AppDelegate delegate;
-    instance.onActivationRequest = [&delegate] { delegate.showStowbay(); };
+    instance.answerRequests([&delegate](const QByteArray &, const SingleInstance::Reply &reply) {
+        delegate.showStowbay();
+        reply(true, {}, false);
+    });
 
     // Every way out goes through the same quit path as "Quit Stowbay", so the stored items are
     // always saved or deleted as the user chose.
