@@ -356,10 +356,11 @@ SingleInstance::Answer SingleInstance::request(const QByteArray &body, int timeo
     sockaddr_un address;
     if (!socketAddress(socketPath(), address)) return answer;
     FileDescriptor socket;
-    // A Stowbay that has just taken the lock may not be listening yet.
+    // A Stowbay that has just taken the lock may not be listening yet, and one whose queue of
+    // connections is full is not waited for beyond the same limit.
     const QDeadlineTimer connecting(connectTimeoutMs);
     for (;;) {
-        socket.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        socket.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (socket.fd < 0) return answer;
         if (::connect(socket.fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) break;
         ::close(socket.fd);
@@ -367,7 +368,6 @@ SingleInstance::Answer SingleInstance::request(const QByteArray &body, int timeo
         if (connecting.hasExpired()) return answer;
         QThread::msleep(50);
     }
-    ::fcntl(socket.fd, F_SETFL, ::fcntl(socket.fd, F_GETFL) | O_NONBLOCK);
     answer.status = Answer::noAnswer;
     const QDeadlineTimer deadline(timeoutMs);
 
