@@ -1,7 +1,9 @@
 // Stowbay: a holding place for files while you drag.
 #include "AppDelegate.h"
+#include "CommandLine.h"
 #include "QuitSignals.h"
 #include "SingleInstance.h"
+#include "X11Connection.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -31,26 +33,36 @@ struct QuitAtExit {
 } // namespace
 
 int main(int argc, char **argv) {
+    // The arguments are read, and a later start hands its command to the running Stowbay, before
+    // any application object exists: none of that needs a desktop. One Stowbay per user is decided
+    // before the store reads or writes its file.
+    const CommandLine commandLine(argc, argv);
+    SingleInstance instance;
+    if (const std::optional<int> status = commandLine.runUnlessBecomingStowbay(instance)) return *status;
+
+    // This process becomes Stowbay, which needs the desktop (unless a test names another platform).
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((platform.isEmpty() || platform.startsWith("xcb")) && !X11Connection::canConnect()) {
+        const QByteArray display = qgetenv("DISPLAY");
+        std::fprintf(stderr, "stowbay: Stowbay needs an X11 desktop, and %s\n",
+                     display.isEmpty() ? "DISPLAY is not set"
+                                       : qPrintable(QString("cannot open the display \"%1\"").arg(display)));
+        return CommandLine::failure;
+    }
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Stowbay");
     QApplication::setApplicationName("Stowbay");
+    QApplication::setApplicationVersion(CommandLine::version());
     QApplication::setQuitOnLastWindowClosed(false);
 
     // From here on SIGTERM and SIGINT wait for the main loop, which then quits the usual way.
     QuitSignals quitSignals;
 
-    // One Stowbay per user, decided before the store reads or writes its file. A later start asks
-    // the running one to show itself and leaves; when it cannot, the user hears why nothing shows.
-    SingleInstance instance;
-    if (!instance.acquire()) {
-        if (instance.requestActivation()) return 0;
-        std::fprintf(stderr, "Stowbay is already running, but did not answer on %s\n",
-                     qPrintable(instance.socketPath()));
-        return 1;
-    }
-
     AppDelegate delegate;
-    instance.onActivationRequest = [&delegate] { delegate.showStowbay(); };
+    instance.answerRequests([&delegate](const QByteArray &request, const SingleInstance::Reply &reply) {
+        CommandLine::answer(delegate, request, reply);
+    });
 
     // Every way out goes through the same quit path as "Quit Stowbay", so the stored items are
     // always saved or deleted as the user chose.
@@ -69,5 +81,6 @@ int main(int argc, char **argv) {
 
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
+    commandLine.runHere(delegate);
     return app.exec();
 }

@@ -21,6 +21,12 @@ X11Connection::~X11Connection() {
     XCloseDisplay(m_display);
 }
 
+bool X11Connection::canConnect() {
+    Display *display = XOpenDisplay(nullptr);
+    if (display) XCloseDisplay(display);
+    return display;
+}
+
 void X11Connection::processEvents() {
     if (!m_display) return;
     while (XPending(m_display) > 0) {

@@ -17,6 +17,8 @@ public:
     ~X11Connection() override;
 
     Display *display() const { return m_display; }
+    // Whether the X server that DISPLAY names answers.
+    static bool canConnect();
 
     // Handles every event read or waiting, including those that handlers' round trips queue.
     void processEvents();

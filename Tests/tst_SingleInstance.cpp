@@ -6,8 +6,10 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <future>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -17,9 +19,11 @@
 #include <unistd.h>
 
 namespace {
-// Starts a process that opens `count` connections to `socketPath`, never writes, and stays until
-// killed; it writes a byte to the returned descriptor once they are all made or refused.
-pid_t silentClients(const QString &socketPath, int count, int *ready) {
+// Starts a process that makes `count` connections to `socketPath`, sends `message` on each (closing
+// its sending side after it when `hangUp`) and stays until killed. When the first connection has
+// ended, or after five seconds, what came back on it goes to the descriptor returned in `answer`,
+// which then closes.
+pid_t clients(const QString &socketPath, int count, const QByteArray &message, bool hangUp, int *answer) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
     const QByteArray path = QFile::encodeName(socketPath);
@@ -28,23 +32,52 @@ pid_t silentClients(const QString &socketPath, int count, int *ready) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::copy(path.begin(), path.end(), address.sun_path);
+        int first = -1;
         for (int i = 0; i < count; ++i) {
             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-                ::close(fd);
+            if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+                continue;
+            (void)!::send(fd, message.constData(), size_t(message.size()), MSG_NOSIGNAL);
+            if (hangUp) ::shutdown(fd, SHUT_WR);
+            if (first < 0) first = fd;
         }
-        (void)!::write(fds[1], "x", 1);
+        const timeval patience{5, 0};
+        ::setsockopt(first, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(first, buffer, sizeof buffer, 0)) > 0;)
+            (void)!::write(fds[1], buffer, size_t(n));
+        ::close(fds[1]);
         ::pause();
         ::_exit(0);
     }
     ::close(fds[1]);
-    *ready = fds[0];
+    *answer = fds[0];
     return pid;
 }
 
-bool readable(int fd) {
+// Reads what is there; true once the writer has closed.
+bool readToEnd(int fd, QByteArray &into) {
     pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
+    char buffer[4096];
+    const ssize_t n = ::poll(&p, 1, 0) == 1 ? ::read(fd, buffer, sizeof buffer) : -1;
+    if (n > 0) into.append(buffer, n);
+    return n == 0;
+}
+
+// The result of work done on another thread, while this one runs its event loop (and answers).
+template <class Work> auto meanwhile(Work work) {
+    auto result = std::async(std::launch::async, work);
+    while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents();
+    return result.get();
+}
+
+// A running Stowbay that answers every request with its own body.
+void echo(SingleInstance &running, QList<QByteArray> &requests) {
+    running.answerRequests([&requests](const QByteArray &body, const SingleInstance::Reply &reply) {
+        requests << body;
+        reply(true, body, false);
+    });
 }
 
 int highestOpenDescriptor() {
@@ -58,26 +91,55 @@ int highestOpenDescriptor() {
 class tst_SingleInstance : public QObject {
     Q_OBJECT
 private slots:
-    void oneStowbayWhateverTheLockFileHolds_data();
-    void oneStowbayWhateverTheLockFileHolds();
-    void silentClientsDoNotTakeTheSocketAway();
-    void aStartThatCannotReachStowbaySaysSo();
+    void laterStartsReachTheFirst_data();
+    void laterStartsReachTheFirst();
+    void startsWithoutADisplay_data();
+    void startsWithoutADisplay();
 };
 
-void tst_SingleInstance::oneStowbayWhateverTheLockFileHolds_data() {
+void tst_SingleInstance::laterStartsReachTheFirst_data() {
     QTest::addColumn<QByteArray>("leftOver"); // the lock file's contents before the first start
-    QTest::newRow("no lock file") << QByteArray();
-    QTest::newRow("empty, from a crash") << QByteArray("");
-    QTest::newRow("garbled") << QByteArray("\xff\x01not a lock\n", 13);
-    QTest::newRow("another host's") << QByteArray("4242\nStowbay\nanother-host\n");
-    QTest::newRow("a process that is gone")
-        << QByteArray("2147483\nStowbay\n") + QSysInfo::machineHostName().toUtf8();
+    QTest::addColumn<int>("count");           // careless clients that connect before the later start
+    QTest::addColumn<QByteArray>("bad");      // what each sends
+    QTest::addColumn<bool>("hangUp");         // and closes its sending side after it
+    QTest::addColumn<QByteArray>("why");      // in the error answer the first gets
+    const QByteArray none, cut = "STOWBAY 1 request 10\n{\"co";
+    QTest::newRow("no lock file") << none << 0 << none << false << none;
+    QTest::newRow("lock: empty, from a crash") << QByteArray("") << 0 << none << false << none;
+    QTest::newRow("lock: garbled") << QByteArray("\xff\x01not a lock\n", 13) << 0 << none << false << none;
+    QTest::newRow("lock: another host's")
+        << QByteArray("4242\nStowbay\nanother-host\n") << 0 << none << false << none;
+    QTest::newRow("lock: a process that is gone")
+        << QByteArray("2147483\nStowbay\n") + QSysInfo::machineHostName().toUtf8() << 0 << none << false
+        << none;
+    QTest::newRow("200 silent, at the descriptor limit") << none << 200 << QByteArray("") << false << none;
+    QTest::newRow("garbage") << none << 1 << QByteArray("\0\xff\x13junk\n", 8) << true
+                             << QByteArray("not a Stowbay");
+    QTest::newRow("no line end in 64 bytes")
+        << none << 1 << QByteArray(200, 'x') << false << QByteArray("not a Stowbay");
+    QTest::newRow("length no number")
+        << none << 1 << QByteArray("STOWBAY 1 request -2\n{}") << true << QByteArray("not a");
+    QTest::newRow("another version") << none << 1 << QByteArray("STOWBAY 2 request 2\n{}") << true
+                                     << QByteArray("version 2");
+    QTest::newRow("16 MiB") << none << 1
+                            << QByteArray("STOWBAY 1 request 16777216\n") + QByteArray(1 << 20, 'x') << false
+                            << QByteArray("too large");
+    QTest::newRow("cut short, then hung up")
+        << none << 1 << cut << true << QByteArray("ended before its end");
+    QTest::newRow("cut short, then silent")
+        << none << 1 << cut << false << QByteArray("not finished in time");
 }
 
-// Whatever a crash or another machine left in the lock file, the first start runs; a later one
-// is locked out and reaches it.
-void tst_SingleInstance::oneStowbayWhateverTheLockFileHolds() {
+// Whatever a crash or another machine left in the lock file, the first start runs and a later one
+// is locked out. The later one's request reaches the first whole and is answered, whatever careless
+// clients did before: a bad message gets an error answer and never reaches the handler; silent
+// clients, more than there are descriptors to spare, are dropped without a word.
+void tst_SingleInstance::laterStartsReachTheFirst() {
     QFETCH(QByteArray, leftOver);
+    QFETCH(int, count);
+    QFETCH(QByteArray, bad);
+    QFETCH(bool, hangUp);
+    QFETCH(QByteArray, why);
     QTemporaryDir folder;
     SingleInstance running(folder.path());
     if (!leftOver.isNull()) {
@@ -85,14 +147,32 @@ void tst_SingleInstance::oneStowbayWhateverTheLockFileHolds() {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(leftOver);
     }
-    int activations = 0;
-    running.onActivationRequest = [&] { ++activations; };
+    QList<QByteArray> requests;
     QVERIFY(running.acquire());
+    echo(running, requests);
+    QVERIFY(!SingleInstance(folder.path()).acquire());
 
-    SingleInstance later(folder.path());
-    QVERIFY(!later.acquire());
-    QVERIFY(later.requestActivation());
-    QTRY_COMPARE(activations, 1);
+    int answerFd = -1;
+    const pid_t careless = count ? clients(running.socketPath(), count, bad, hangUp, &answerFd) : 0;
+    QByteArray answer;
+    if (careless) {
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        rlimit near = saved;
+        near.rlim_cur = rlim_t(highestOpenDescriptor() + 1 + 24); // a process near its limit
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &near), 0);
+        const bool ended = QTest::qWaitFor([&] { return readToEnd(answerFd, answer); }, 20000);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        ::close(answerFd);
+        QVERIFY(ended);
+    }
+    const QByteArray body = QByteArray("a line\nand a NUL \0 byte", 24).repeated(5000);
+    const auto later = meanwhile([&] { return SingleInstance(folder.path()).request(body, 10000); });
+    if (careless) ::kill(careless, SIGKILL), ::waitpid(careless, nullptr, 0);
+    QVERIFY2(why.isNull() ? answer.isEmpty() : answer.startsWith("STOWBAY 1 error ") && answer.contains(why),
+             answer.constData());
+    QCOMPARE(later.status, SingleInstance::Answer::ok);
+    QVERIFY(later.body == body && requests == QList<QByteArray>{body});
 
     // A folder it has to make for the lock is the user's alone.
     SingleInstance elsewhere(folder.path() + "/made");
@@ -101,54 +181,46 @@ void tst_SingleInstance::oneStowbayWhateverTheLockFileHolds() {
              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-// Programs that connect and never write, more of them than there are descriptors to spare, do not
-// close the socket: a later start still reaches the running Stowbay.
-void tst_SingleInstance::silentClientsDoNotTakeTheSocketAway() {
-    QTemporaryDir folder;
-    SingleInstance running(folder.path());
-    int activations = 0;
-    running.onActivationRequest = [&] { ++activations; };
-    QVERIFY(running.acquire());
-
-    int ready = -1;
-    const pid_t clients = silentClients(running.socketPath(), 200, &ready);
-    QVERIFY(clients > 0);
-    rlimit saved{};
-    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit near = saved;
-    near.rlim_cur = rlim_t(highestOpenDescriptor() + 1 + 24); // a process near its limit
-    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &near), 0);
-    const bool flooded = QTest::qWaitFor([&] { return readable(ready); }, 20000);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-    ::close(ready);
-
-    SingleInstance later(folder.path());
-    QVERIFY(!later.acquire());
-    const bool reached = later.requestActivation();
-    if (reached) QTRY_COMPARE(activations, 1);
-    ::kill(clients, SIGKILL);
-    ::waitpid(clients, nullptr, 0);
-    QVERIFY(flooded);
-    QVERIFY(reached);
-    QCOMPARE(activations, 1);
+void tst_SingleInstance::startsWithoutADisplay_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("lockHeld"); // by a Stowbay that does not answer
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("says");
+    QTest::newRow("--help") << QStringList{"--help"} << false << 0 << QByteArray("add FILE...");
+    QTest::newRow("--version") << QStringList{"--version"} << false << 0 << QByteArray("Stowbay 0.");
+    QTest::newRow("list, none running") << QStringList{"list"} << false << 3 << QByteArray("not running");
+    QTest::newRow("an unknown command") << QStringList{"lsit"} << false << 2 << QByteArray("unknown command");
+    QTest::newRow("a start that would become Stowbay")
+        << QStringList{"show"} << false << 1 << QByteArray("DISPLAY is not set");
+    QTest::newRow("a Stowbay that does not answer")
+        << QStringList{} << true << 1 << QByteArray("did not answer");
 }
 
-// The lock is held, but nothing answers on the socket: the start says so and fails.
-void tst_SingleInstance::aStartThatCannotReachStowbaySaysSo() {
+// Over ssh or from a text console: no abort inside the toolkit, no hang, and a word on why.
+void tst_SingleInstance::startsWithoutADisplay() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, lockHeld);
+    QFETCH(int, status);
+    QFETCH(QByteArray, says);
     SingleInstance instance; // the folder the program uses
     QDir().mkpath(SingleInstance::defaultFolder());
     const int fd =
         ::open(QFile::encodeName(instance.lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+    QVERIFY(fd >= 0 && (!lockHeld || ::flock(fd, LOCK_EX | LOCK_NB) == 0));
     QProcess stowbay;
-    stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    stowbay.setProcessEnvironment(environment);
+    stowbay.setProcessChannelMode(QProcess::MergedChannels);
+    stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
     const bool finished = stowbay.waitForFinished(20000);
     ::close(fd);
     if (!finished) stowbay.kill(), stowbay.waitForFinished();
     QVERIFY(finished);
+    const QByteArray output = stowbay.readAll();
     QCOMPARE(stowbay.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(stowbay.exitCode(), 1);
-    QVERIFY2(stowbay.readAllStandardError().contains("already running"), "says why");
+    QVERIFY2(stowbay.exitCode() == status && output.contains(says), output.constData());
 }
 
 STOWBAY_TEST_MAIN(tst_SingleInstance)

@@ -1,11 +1,14 @@
 // The real stowbay program, started as its own process on the test desktop (with its tray host), in
 // the test's own home folder.
+#include "SingleInstance.h"
 #include "StowbayItem.h"
 #include "TestSupport.h"
 
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <csignal>
 #include <functional>
 #include <optional>
@@ -97,6 +100,7 @@ private slots:
     void oneStowbayThatQuitsCleanly();
     void theXServerGoingAway_data();
     void theXServerGoingAway();
+    void theCommandLine();
 
 private:
     // Starts Stowbay; it is killed, if still running, when `owner` goes.
@@ -192,6 +196,73 @@ void tst_StowbayProcess::theXServerGoingAway() {
     QVERIFY(finished(&stowbay));
     QCOMPARE(storedContents(), keepOnQuit ? compact : QByteArray());
     QCOMPARE(QFile::exists(storedFile()), keepOnQuit);
+}
+
+// Runs `stowbay arguments` in `folder`, without a display, to its end: its exit status and output.
+static int command(const QStringList &arguments, const QString &folder, QByteArray *output = nullptr) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
+    const bool ended = process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
+    if (output) *output = process.readAll();
+    return ended ? process.exitCode() : -1;
+}
+
+// The command line, from a text console, against a running Stowbay, from start (the first command
+// becomes Stowbay) to quit, while careless programs write to the same socket.
+void tst_StowbayProcess::theCommandLine() {
+    storeOneItem(true);
+    QFile::remove(storedFile());
+    QTemporaryDir folder;
+    const QString dir = folder.path() + "/";
+    QStringList files{"plain.txt", "with space.txt", "new\nline.txt", "folder"};
+    QDir(dir).mkdir("folder");
+    for (int i = 0; i <= 100; ++i)
+        files << QString("f%1").arg(i, 3, 10, QChar('0'));
+    for (const QString &name : files)
+        if (name != "folder") QFile(dir + name).open(QIODevice::WriteOnly);
+    QObject processes;
+    auto *stowbay = new QProcess(&processes);
+    stowbay->setWorkingDirectory(dir);
+    stowbay->start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {"add", "plain.txt"});
+    QTRY_VERIFY_WITH_TIMEOUT(trayIcon(stowbay) && windowOf(m_x.display(), stowbay->processId(), false),
+                             timeoutMs); // the panel shows
+
+    QLocalSocket garbage, huge, silent; // careless programs on the same socket
+    for (QLocalSocket *client : {&garbage, &huge, &silent})
+        client->connectToServer(SingleInstance().socketPath());
+    garbage.write("garbage\n");
+    huge.write("STOWBAY 1 request 16777216\n" + QByteArray(16 << 20, '{'));
+    QVERIFY(garbage.flush() && huge.flush());
+    QByteArray out;
+    QCOMPARE(
+        command({"add", "with space.txt", "new\nline.txt", "missing.txt", "folder", "plain.txt"}, dir, &out),
+        1);
+    QVERIFY2(out.contains("3 added, 1 refused") && out.contains("missing.txt: no such file"), out);
+
+    QStringList held;
+    for (const QString &name : files.first(4))
+        held << dir + name;
+    QCOMPARE(command({"list", "-0"}, dir, &out), 0);
+    QCOMPARE(out, QFile::encodeName(held.join('\0') + '\0'));
+    QCOMPARE(command({"list"}, dir, &out), 0);
+    QCOMPARE(out, QFile::encodeName(held.join('\n') + '\n'));
+
+    QCOMPARE(command(QStringList{"add"} + files.mid(4), dir, &out), 0);
+    QVERIFY2(out.startsWith("96 added, 5 refused"), out);
+    QCOMPARE(command({"clear"}, dir), 0);
+    QCOMPARE(command({"list"}, dir, &out), 0);
+    QCOMPARE(out, QByteArray());
+    QCOMPARE(command({"add", "f100"}, dir), 0);
+    QCOMPARE(command({"quit"}, dir), 0); // returns once Stowbay has ended
+    QVERIFY(finished(stowbay));
+    const auto stored = StoredItems::decode(storedContents());
+    QVERIFY(stored && stored->size() == 1 && stored->first().path == dir + "f100");
+    QCOMPARE(command({"list"}, dir), 3);
 }
 
 STOWBAY_TEST_MAIN(tst_StowbayProcess)
