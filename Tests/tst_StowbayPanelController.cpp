@@ -206,7 +206,8 @@ private slots:
         QTRY_COMPARE(p.interaction->selection(), p.set(words(selectedAfter))); // pruned later
     }
 
-    // The launch tab, the panel growing with the items, and a new edge taking the tab at once.
+    // The launch tab, the panel growing with the items, a new edge taking the tab at once, and an
+    // empty panel going away on Escape.
     void followsStoreAndEdge() {
         Panel empty(QStringList{});
         empty.controller.showTabIfNeeded();
@@ -230,6 +231,9 @@ private slots:
         p.store->clear();
         QTRY_COMPARE(p.frame().height(), StowbayPanelController::emptyHeight);
         QCOMPARE(p.controller.state(), State::expanded);
+        p.key(Qt::Key_Escape); // empty: no tab
+        QCOMPARE(p.controller.state(), State::hidden);
+        QTRY_VERIFY(!p.controller.panel().isVisible());
     }
 
     // Rows follow the store in order; the title, "Clear" and the subtitles follow the items.
@@ -247,13 +251,7 @@ private slots:
         QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
         QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
         QCOMPARE(a->subtitle(), "Missing");
-        QVERIFY(a->isMissing());
-
-        QCOMPARE(ItemRowView::subtitle(std::nullopt), "");
-        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder");
-        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, false, 1500}), "1.5 kB");
-        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, false, std::nullopt}), "");
-        QCOMPARE(StowbayContentView::title(0), "Stowbay");
+        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder"); // whatever its size
     }
 };
 
