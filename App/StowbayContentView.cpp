@@ -9,6 +9,7 @@
 #include "StowbayStore.h"
 #include "Symbols.h"
 
+#include <QAbstractButton>
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,7 +17,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVariantAnimation>
@@ -86,6 +86,20 @@ private:
     bool m_large = true;
 };
 
+// "Clear": a plain word in the accent colour, grey while there is nothing to clear.
+class TextButton : public QAbstractButton {
+public:
+    using QAbstractButton::QAbstractButton;
+    QSize sizeHint() const override { return fontMetrics().size(Qt::TextSingleLine, text()) + QSize(8, 4); }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setPen(isEnabled() ? QColor(80, 160, 255) : PanelColors::white(0.28));
+        p.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
 // "Drag all": a drag that starts here carries every item, whatever is selected.
 class DragAllView : public QWidget {
 public:
@@ -129,15 +143,14 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     header->setContentsMargins(14, 0, 14, 8);
     m_title = new QLabel;
     m_title->setFont(pixelFont(font(), 13, QFont::Bold));
-    m_title->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 235);"));
-    m_clear = new QPushButton(QStringLiteral("Clear"));
-    m_clear->setFlat(true);
+    QPalette title = m_title->palette();
+    title.setColor(QPalette::WindowText, PanelColors::primary());
+    m_title->setPalette(title);
+    m_clear = new TextButton;
+    m_clear->setText(QStringLiteral("Clear"));
     m_clear->setFocusPolicy(Qt::NoFocus);
     m_clear->setCursor(Qt::PointingHandCursor);
-    m_clear->setStyleSheet(
-        QStringLiteral("QPushButton { border: none; padding: 2px 4px; color: rgb(80, 160, 255); }"
-                       "QPushButton:disabled { color: rgba(255, 255, 255, 70); }"));
-    connect(m_clear, &QPushButton::clicked, this, [this] { m_store.clear(); });
+    connect(m_clear, &QAbstractButton::clicked, this, [this] { m_store.clear(); });
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_clear);
@@ -154,14 +167,15 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_list->setWidgetResizable(true);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setFocusPolicy(Qt::NoFocus);
-    m_list->setStyleSheet(QStringLiteral(
-        "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->verticalScrollBar()->setStyleSheet(QStringLiteral(
         "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
         "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 90); border-radius: 2px; min-height: "
         "24px; }"
         "QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page "
         "{ background: none; height: 0; }"));
     auto *rows = new QWidget;
+    rows->setAutoFillBackground(false);
     m_rowsLayout = new QVBoxLayout(rows);
     m_rowsLayout->setContentsMargins(8, 0, 8, 0);
     m_rowsLayout->setSpacing(2);

@@ -10,7 +10,7 @@
 class ItemRowView;
 class PanelModel;
 class QLabel;
-class QPushButton;
+class QAbstractButton;
 class QScrollArea;
 class QVBoxLayout;
 class StowbayInteraction;
@@ -29,7 +29,7 @@ public:
     static QString title(int count);
 
     QLabel *titleLabel() const { return m_title; }
-    QPushButton *clearButton() const { return m_clear; }
+    QAbstractButton *clearButton() const { return m_clear; }
     QWidget *dropZone() const { return m_dropZone; }
     QWidget *dragAll() const { return m_dragAll; }
     QScrollArea *list() const { return m_list; }
@@ -50,7 +50,7 @@ private:
     StowbayInteraction &m_interaction;
     bool m_targeted = false;
     QLabel *m_title;
-    QPushButton *m_clear;
+    QAbstractButton *m_clear;
     QWidget *m_dropZone;
     QScrollArea *m_list;
     QVBoxLayout *m_rowsLayout;

@@ -43,7 +43,8 @@ void Workspace::setShared(Workspace *workspace) {
     installed = workspace;
 }
 
-DesktopWorkspace::DesktopWorkspace() {
+void DesktopWorkspace::prepareIcons() {
+    if (std::exchange(m_prepared, true)) return;
     // Without a desktop environment Qt may know neither the XDG icon folders nor a theme with
     // icons for folders and file types; the Adwaita theme is part of our dependencies.
     if (QIcon::fromTheme(QStringLiteral("folder")).isNull()) {
@@ -103,6 +104,7 @@ QIcon DesktopWorkspace::themed(const QStringList &names, const QIcon &fallback) 
 }
 
 QIcon DesktopWorkspace::icon(const QString &path) {
+    prepareIcons();
     const QFileInfo info(path);
     if (info.isDir()) {
         const QIcon styleDir = qApp ? qApp->style()->standardIcon(QStyle::SP_DirIcon) : QIcon();
@@ -123,5 +125,6 @@ QIcon DesktopWorkspace::icon(const QString &path) {
 }
 
 QIcon DesktopWorkspace::genericDocumentIcon() {
+    prepareIcons();
     return m_generic;
 }

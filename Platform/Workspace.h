@@ -29,8 +29,6 @@ public:
 // The desktop's own services: QDesktopServices, org.freedesktop.FileManager1, the icon theme.
 class DesktopWorkspace : public Workspace {
 public:
-    DesktopWorkspace();
-
     void open(const QUrl &url) override;
     void activateFileViewerSelecting(const QList<QUrl> &urls) override;
     QIcon icon(const QString &path) override;
@@ -40,7 +38,11 @@ public:
     static void openParentFolders(const QList<QUrl> &urls);
 
 private:
+    // Finds an icon theme the first time an icon is asked for, not at start: reading a theme's
+    // index takes a while, and the panel shows no icon before it first slides in.
+    void prepareIcons();
     QIcon themed(const QStringList &names, const QIcon &fallback) const;
 
+    bool m_prepared = false;
     QIcon m_generic;
 };

@@ -8,8 +8,8 @@
 #include "StowbayPanelController.h"
 #include "TestSupport.h"
 
+#include <QAbstractButton>
 #include <QLabel>
-#include <QPushButton>
 #include <QScreen>
 
 using State = StowbayPanelController::State;
