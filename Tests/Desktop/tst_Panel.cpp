@@ -170,13 +170,15 @@ private slots:
         QVERIFY(right && right != QGuiApplication::screenAt(QPoint(100, 500)));
         x.moveTo(1500, 500);
         p.controller.present(true);
-        QVERIFY(p.restsAt(p.controller.expandedFrame(right)));
+        // Both sides asked afresh: the window manager may still be redrawing the screens' work
+        // areas, and the panel follows them.
+        QTRY_COMPARE(shownAt(p.window()), p.controller.expandedFrame(right));
         QCOMPARE(shownAt(p.window()).right(), 1920 - 8 - 1);
 
         x.moveTo(100, 500);
         QVERIFY(run("xrandr", {"--delmonitor", "R"}));
         QTRY_COMPARE(QGuiApplication::screens().size(), 1);
-        QVERIFY(p.restsAt(p.controller.expandedFrame(QGuiApplication::screens().first())));
+        QTRY_COMPARE(shownAt(p.window()), p.controller.expandedFrame(QGuiApplication::screens().first()));
         QCOMPARE(shownAt(p.window()).right(), 960 - 8 - 1);
     }
 };
