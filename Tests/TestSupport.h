@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,6 +25,15 @@ inline QString isolateHome() {
     qputenv("XDG_RUNTIME_DIR", (root + "/runtime").toUtf8());
     qputenv("XDG_CONFIG_DIRS", (root + "/config").toUtf8());
     return root;
+}
+
+// Where Stowbay keeps its items.
+inline QString storedFilePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Stowbay/stowbay.json";
+}
+inline QByteArray storedContents() {
+    QFile file(storedFilePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace TestSupport

@@ -7,15 +7,12 @@
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-namespace {
-QString storedFilePath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Stowbay/stowbay.json";
-}
+using TestSupport::storedFilePath;
 
+namespace {
 QList<QUuid> idsOf(const QList<StowbayItem> &items) {
     QList<QUuid> ids;
     for (const auto &item : items)
@@ -26,11 +23,6 @@ QList<QUuid> idsOf(const QList<StowbayItem> &items) {
 
 class tst_AppDelegate : public QObject {
     Q_OBJECT
-private slots:
-    void launchToQuit_data();
-    void launchToQuit();
-    void trayMenu();
-
 private:
     // A stored item `ageSeconds` old for the file `name`, which holds "hello" when `onDisk`.
     StowbayItem item(const QString &name, qint64 ageSeconds, bool pinned = false, bool onDisk = true) {
@@ -47,112 +39,109 @@ private:
     }
 
     QTemporaryDir m_files;
+
+private slots:
+    void launchToQuit_data() {
+        QTest::addColumn<bool>("keepOnQuit");
+        QTest::newRow("keep: a change just before quit is written") << true;
+        QTest::newRow("do not keep: deleted, the pending save never comes") << false;
+    }
+
+    // Launch purges what has expired, then refreshes the rest from the disk; later a shorter period
+    // purges on a later turn of the loop, and the minute timer purges what has expired since. Quit saves
+    // or deletes the stored file.
+    void launchToQuit() {
+        QFETCH(bool, keepOnQuit);
+        const StowbayItem weekOld = item("week-old", 8 * 86400);
+        const StowbayItem pinnedGone = item("gone", 8 * 86400, true, false);
+        const StowbayItem dayOld = item("day-old", 2 * 86400);
+        const StowbayItem hourOld = item("hour-old", 2 * 3600);
+        const StowbayItem fresh = item("fresh", 60);
+        store({weekOld, pinnedGone, dayOld, hourOld, fresh});
+        MemoryUserDefaults defaults;
+        defaults.setValue("autoClear", "week");
+        AppSettings settings(defaults);
+        AppDelegate delegate(settings);
+        delegate.applicationDidFinishLaunching();
+        QCOMPARE(QApplication::quitOnLastWindowClosed(), false);
+
+        QCOMPARE(idsOf(delegate.store().items()),
+                 (QList<QUuid>{pinnedGone.id, dayOld.id, hourOld.id, fresh.id}));
+        QTRY_COMPARE(delegate.store().infos().value(pinnedGone.id).exists, false);
+        QTRY_COMPARE(delegate.store().infos().value(fresh.id).size, std::optional<qint64>(5)); // "hello"
+
+        settings.setAutoClear(AutoClear::day);
+        QCOMPARE(delegate.store().items().size(), 4); // not inside the assignment
+        QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, hourOld.id, fresh.id}));
+
+        QTimer *timer = delegate.purgeTimer();
+        QVERIFY(timer && timer->isActive());
+        {
+            const QSignalBlocker quiet(settings); // only the timer can purge now
+            settings.setAutoClear(AutoClear::hour);
+        }
+        timer->setInterval(10);
+        QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, fresh.id}));
+
+        settings.setKeepOnQuit(keepOnQuit); // set now: off from the start, nothing would have loaded
+        int added = -1;
+        delegate.store().add({QUrl::fromLocalFile(item("added-just-before-quit", 0).path)},
+                             [&](int n) { added = n; });
+        QTRY_COMPARE(added, 1);
+        QSignalSpy saves(&delegate.store(), &StowbayStore::saved);
+        delegate.applicationWillTerminate(); // well before the save delay is over
+        if (keepOnQuit) {
+            QFile file(storedFilePath());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), StoredItems::encode(delegate.store().items())); // with the added one
+        } else {
+            QVERIFY(!QFile::exists(storedFilePath()));
+            QVERIFY(!saves.wait(3 * StowbayStore::saveDelayMs));
+            QVERIFY(!QFile::exists(storedFilePath()));
+        }
+    }
+
+    // "Show Stowbay" opens the panel pinned open; "Clear Stowbay" keeps pinned items; the Launch at Login
+    // check mark is read from the autostart entry each time the menu opens, the entry toggles it and a
+    // failure is shown.
+    void trayMenu() {
+        const StowbayItem pinned = item("pinned", 10, true);
+        store({item("a", 10), pinned, item("b", 10)});
+        MemoryUserDefaults defaults;
+        AppSettings settings(defaults);
+        AppDelegate delegate(settings);
+        QStringList shown;
+        delegate.showAlert = [&](const QString &message, const QString &info) { shown << message << info; };
+        delegate.applicationDidFinishLaunching();
+        // Items at launch: the tab; "Show Stowbay" opens the panel pinned open.
+        QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::tab);
+        delegate.statusMenu()->actions().at(0)->trigger();
+        QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::expanded);
+        QVERIFY(delegate.controller()->pinnedOpen());
+
+        delegate.statusMenu()->actions().at(1)->trigger();
+        QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});
+
+        QAction *launch = delegate.statusMenu()->actions().at(4);
+        QVERIFY(!LaunchAtLogin::set(true)); // behind the menu's back
+        emit delegate.statusMenu()->aboutToShow();
+        QCOMPARE(launch->isChecked(), true);
+        QCOMPARE(delegate.statusMenu()->actions().at(0)->text(), "Show Stowbay\tCtrl+Alt+S");
+        launch->trigger();
+        emit delegate.statusMenu()->aboutToShow();
+        QCOMPARE(launch->isChecked(), false);
+        QVERIFY(shown.isEmpty());
+
+        // A plain file where the autostart folder should be: the entry cannot be written.
+        const QString folder = QFileInfo(LaunchAtLogin::entryPath()).absolutePath();
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        launch->trigger();
+        QCOMPARE(shown.value(0), QString("Could not change Launch at Login"));
+        QVERIFY(!shown.value(1).isEmpty()); // and why
+    }
 };
-
-void tst_AppDelegate::launchToQuit_data() {
-    QTest::addColumn<bool>("keepOnQuit");
-    QTest::newRow("keep: a change just before quit is written") << true;
-    QTest::newRow("do not keep: deleted, the pending save never comes") << false;
-}
-
-// Launch purges what has expired, then refreshes the rest from the disk; later a shorter period
-// purges on a later turn of the loop, and the minute timer purges what has expired since. Quit saves
-// or deletes the stored file.
-void tst_AppDelegate::launchToQuit() {
-    QFETCH(bool, keepOnQuit);
-    const StowbayItem weekOld = item("week-old", 8 * 86400);
-    const StowbayItem pinnedGone = item("gone", 8 * 86400, true, false);
-    const StowbayItem dayOld = item("day-old", 2 * 86400);
-    const StowbayItem hourOld = item("hour-old", 2 * 3600);
-    const StowbayItem fresh = item("fresh", 60);
-    store({weekOld, pinnedGone, dayOld, hourOld, fresh});
-    MemoryUserDefaults defaults;
-    defaults.setValue("autoClear", "week");
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    delegate.applicationDidFinishLaunching();
-    QCOMPARE(QApplication::quitOnLastWindowClosed(), false);
-
-    QCOMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, dayOld.id, hourOld.id, fresh.id}));
-    QTRY_COMPARE(delegate.store().infos().value(pinnedGone.id).exists, false);
-    QTRY_COMPARE(delegate.store().infos().value(fresh.id).size, std::optional<qint64>(5)); // "hello"
-
-    settings.setAutoClear(AutoClear::day);
-    QCOMPARE(delegate.store().items().size(), 4); // not inside the assignment
-    QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, hourOld.id, fresh.id}));
-
-    QTimer *timer = delegate.purgeTimer();
-    QVERIFY(timer && timer->isActive());
-    {
-        const QSignalBlocker quiet(settings); // only the timer can purge now
-        settings.setAutoClear(AutoClear::hour);
-    }
-    timer->setInterval(10);
-    QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, fresh.id}));
-
-    settings.setKeepOnQuit(keepOnQuit); // set now: off from the start, nothing would have loaded
-    int added = -1;
-    delegate.store().add({QUrl::fromLocalFile(item("added-just-before-quit", 0).path)},
-                         [&](int n) { added = n; });
-    QTRY_COMPARE(added, 1);
-    QSignalSpy saves(&delegate.store(), &StowbayStore::saved);
-    delegate.applicationWillTerminate(); // well before the save delay is over
-    if (keepOnQuit) {
-        QFile file(storedFilePath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), StoredItems::encode(delegate.store().items())); // with the added one
-    } else {
-        QVERIFY(!QFile::exists(storedFilePath()));
-        QVERIFY(!saves.wait(3 * StowbayStore::saveDelayMs));
-        QVERIFY(!QFile::exists(storedFilePath()));
-    }
-}
-
-// The menu's entries; "Clear Stowbay" keeps pinned items; the Launch at Login check mark is read
-// from the autostart entry each time the menu opens, the entry toggles it and a failure is shown.
-void tst_AppDelegate::trayMenu() {
-    const StowbayItem pinned = item("pinned", 10, true);
-    store({item("a", 10), pinned, item("b", 10)});
-    MemoryUserDefaults defaults;
-    AppSettings settings(defaults);
-    AppDelegate delegate(settings);
-    QStringList shown;
-    delegate.showAlert = [&](const QString &message, const QString &info) { shown << message << info; };
-    delegate.applicationDidFinishLaunching();
-    // Items at launch: the tab; "Show Stowbay" opens the panel pinned open.
-    QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::tab);
-    delegate.statusMenu()->actions().at(0)->trigger();
-    QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::expanded);
-    QVERIFY(delegate.controller()->pinnedOpen());
-
-    QStringList entries;
-    for (const QAction *action : delegate.statusMenu()->actions())
-        entries << (action->isSeparator() ? "---" : action->text() + " " + action->shortcut().toString());
-    QCOMPARE(entries, (QStringList{"Show Stowbay ", "Clear Stowbay ", "---", "Settings… Ctrl+,",
-                                   "Launch at Login ", "---", "Quit Stowbay Ctrl+Q"}));
-
-    delegate.statusMenu()->actions().at(1)->trigger();
-    QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});
-
-    QAction *launch = delegate.statusMenu()->actions().at(4);
-    QVERIFY(!LaunchAtLogin::set(true)); // behind the menu's back
-    emit delegate.statusMenu()->aboutToShow();
-    QCOMPARE(launch->isChecked(), true);
-    QCOMPARE(delegate.statusMenu()->actions().at(0)->text(), "Show Stowbay\tCtrl+Alt+S");
-    launch->trigger();
-    emit delegate.statusMenu()->aboutToShow();
-    QCOMPARE(launch->isChecked(), false);
-    QVERIFY(shown.isEmpty());
-
-    // A plain file where the autostart folder should be: the entry cannot be written.
-    const QString folder = QFileInfo(LaunchAtLogin::entryPath()).absolutePath();
-    QDir(folder).removeRecursively();
-    QFile blocker(folder);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    launch->trigger();
-    QCOMPARE(shown.value(0), QString("Could not change Launch at Login"));
-    QVERIFY(!shown.value(1).isEmpty()); // and why
-}
 
 STOWBAY_TEST_MAIN(tst_AppDelegate)
 #include "tst_AppDelegate.moc"

@@ -60,120 +60,108 @@ public:
 class tst_DragWatcher : public QObject {
     Q_OBJECT
 private slots:
-    void contentsAlreadyDealtWithNeverOpen();
-    void shakeThresholds_data();
-    void shakeThresholds();
-    void anyDragTriggersOncePerDrag();
-    void pollEndsADragWhoseMouseUpWasNeverSeen();
-    void internalAndPanelDragsAreIgnored();
-};
-
-void tst_DragWatcher::contentsAlreadyDealtWithNeverOpen() {
-    Fixture f;
-    f.settings.setOpenMode(OpenMode::anyDrag);
-    // The files left from before the start, then a drag that began and ended between two events:
-    // neither is even looked at.
-    f.buttons = MouseMonitor::leftButton;
-    f.dragTo({0, 0}, 1);
-    f.newDrag();
-    f.mouseUp(2);
-    f.buttons = MouseMonitor::leftButton;
-    f.dragTo({90, 0}, 3);
-    QCOMPARE(f.reads, 0);
-    // A text drag is read once and opens nothing.
-    f.newDrag(false);
-    f.shake({50, 0}, 10, 0.5, 4);
-    f.mouseUp(5);
-    QCOMPARE(f.reads, 1);
-    QCOMPARE(f.triggers, 0);
-    QCOMPARE(f.ended, 0);
-}
-
-void tst_DragWatcher::shakeThresholds_data() {
-    QTest::addColumn<ShakeSensitivity>("sensitivity");
-    QTest::addColumn<QPointF>("swing");
-    QTest::addColumn<int>("swings");
-    QTest::addColumn<double>("duration");
-    QTest::addColumn<int>("triggers");
-    using S = ShakeSensitivity;
-    QTest::newRow("normal: five 50-point swings in 0.5 s") << S::normal << QPointF(50, 0) << 5 << 0.5 << 1;
-    QTest::newRow("normal: four swings") << S::normal << QPointF(50, 0) << 4 << 0.5 << 0;
-    QTest::newRow("normal: five swings over 2 s") << S::normal << QPointF(50, 0) << 5 << 2.0 << 0;
-    QTest::newRow("normal: 39 points, however many") << S::normal << QPointF(39, 0) << 60 << 6.0 << 0;
-    QTest::newRow("normal: vertical") << S::normal << QPointF(0, 100) << 20 << 0.7 << 0;
-    QTest::newRow("normal: a second shake in the drag") << S::normal << QPointF(50, 0) << 10 << 1.0 << 2;
-    QTest::newRow("easy: four swings of 30") << S::easy << QPointF(30, 0) << 4 << 0.5 << 1;
-    QTest::newRow("easy: 29 points") << S::easy << QPointF(29, 0) << 30 << 3.0 << 0;
-    QTest::newRow("gentle: six swings of 55") << S::gentle << QPointF(55, 0) << 6 << 0.6 << 1;
-    QTest::newRow("gentle: five swings of 55") << S::gentle << QPointF(55, 0) << 5 << 0.6 << 0;
-    QTest::newRow("gentle: 50 points") << S::gentle << QPointF(50, 0) << 30 << 3.0 << 0;
-}
-
-void tst_DragWatcher::shakeThresholds() {
-    QFETCH(ShakeSensitivity, sensitivity);
-    QFETCH(QPointF, swing);
-    QFETCH(int, swings);
-    QFETCH(double, duration);
-    QFETCH(int, triggers);
-    Fixture f;
-    f.settings.setSensitivity(sensitivity);
-    f.newDrag();
-    f.shake(swing, swings, duration, 1);
-    QCOMPARE(f.triggers, triggers);
-}
-
-void tst_DragWatcher::anyDragTriggersOncePerDrag() {
-    Fixture f;
-    f.settings.setOpenMode(OpenMode::anyDrag);
-    for (int drag = 1; drag <= 2; ++drag) {
+    // Drags that are not the user's own, or whose contents were dealt with, open nothing.
+    void dragsNotTheUsersOpenNothing() {
+        Fixture f;
+        f.settings.setOpenMode(OpenMode::anyDrag);
+        // The files left from before the start, then a drag that began and ended between two
+        // events: neither is even looked at.
+        f.buttons = MouseMonitor::leftButton;
+        f.dragTo({0, 0}, 1);
         f.newDrag();
-        f.shake({50, 0}, 12, 0.5, drag);
-        f.mouseUp(drag + 0.9);
-        QCOMPARE(f.triggers, drag);
-        QCOMPARE(f.ended, drag);
+        f.mouseUp(2);
+        f.buttons = MouseMonitor::leftButton;
+        f.dragTo({90, 0}, 3);
+        QCOMPARE(f.reads, 0);
+        // A text drag is read once.
+        f.newDrag(false);
+        f.shake({50, 0}, 10, 0.5, 4);
+        f.mouseUp(5);
+        QCOMPARE(f.reads, 1);
+        // A drag out of the panel puts its files on the pasteboard: ignored while it lasts, and
+        // after it with the button still down as the flag drops.
+        StowbayDragState::internalActive = true;
+        f.newDrag();
+        f.dragTo({0, 0}, 6);
+        StowbayDragState::internalActive = false;
+        StowbayDragState::postInternalDragEnded();
+        f.dragTo({90, 0}, 7);
+        // One so quick that no dragged event came while the flag was set: its end records it.
+        f.newDrag();
+        StowbayDragState::postInternalDragEnded();
+        f.dragTo({0, 0}, 8);
+        // Presses that went down on the panel are the panel's own.
+        f.newDrag();
+        f.onPanel = true;
+        f.dragTo({90, 0}, 9);
+        f.mouseUp(10);
+        QCOMPARE(f.triggers, 0);
+        QCOMPARE(f.ended, 0);
     }
-}
 
-void tst_DragWatcher::pollEndsADragWhoseMouseUpWasNeverSeen() {
-    Fixture f;
-    f.newDrag();
-    f.dragTo({0, 0}, 1);
-    QTest::qWait(2 * DragWatcher::pollInterval); // still held: the poll leaves the drag alone
-    QVERIFY(f.watcher.isDragging());
-    f.buttons = 0; // released where no event reaches us
-    QTRY_COMPARE(f.ended, 1);
-    QVERIFY(!f.watcher.isPolling());
-    // A late mouse-up ends nothing more, and the same pasteboard starts no drag again.
-    f.mouseUp(3);
-    f.buttons = MouseMonitor::leftButton;
-    f.shake({50, 0}, 5, 0.5, 4);
-    QCOMPARE(f.ended, 1);
-    QCOMPARE(f.triggers, 0);
-}
+    void shakeThresholds_data() {
+        QTest::addColumn<ShakeSensitivity>("sensitivity");
+        QTest::addColumn<QPointF>("swing");
+        QTest::addColumn<int>("swings");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<int>("triggers");
+        using S = ShakeSensitivity;
+        QTest::newRow("normal: five 50-point swings in 0.5 s")
+            << S::normal << QPointF(50, 0) << 5 << 0.5 << 1;
+        QTest::newRow("normal: four swings") << S::normal << QPointF(50, 0) << 4 << 0.5 << 0;
+        QTest::newRow("normal: five swings over 2 s") << S::normal << QPointF(50, 0) << 5 << 2.0 << 0;
+        QTest::newRow("normal: 39 points, however many") << S::normal << QPointF(39, 0) << 60 << 6.0 << 0;
+        QTest::newRow("normal: vertical") << S::normal << QPointF(0, 100) << 20 << 0.7 << 0;
+        QTest::newRow("normal: a second shake in the drag") << S::normal << QPointF(50, 0) << 10 << 1.0 << 2;
+        QTest::newRow("easy: four swings of 30") << S::easy << QPointF(30, 0) << 4 << 0.5 << 1;
+        QTest::newRow("easy: 29 points") << S::easy << QPointF(29, 0) << 30 << 3.0 << 0;
+        QTest::newRow("gentle: six swings of 55") << S::gentle << QPointF(55, 0) << 6 << 0.6 << 1;
+        QTest::newRow("gentle: five swings of 55") << S::gentle << QPointF(55, 0) << 5 << 0.6 << 0;
+        QTest::newRow("gentle: 50 points") << S::gentle << QPointF(50, 0) << 30 << 3.0 << 0;
+    }
 
-void tst_DragWatcher::internalAndPanelDragsAreIgnored() {
-    Fixture f;
-    f.settings.setOpenMode(OpenMode::anyDrag);
-    // A drag out of the panel puts its files on the pasteboard: ignored while it lasts, and after
-    // it with the button still down as the flag drops.
-    StowbayDragState::internalActive = true;
-    f.newDrag();
-    f.dragTo({0, 0}, 1);
-    StowbayDragState::internalActive = false;
-    StowbayDragState::postInternalDragEnded();
-    f.dragTo({90, 0}, 2);
-    // One so quick that no dragged event came while the flag was set: its end records it.
-    f.newDrag();
-    StowbayDragState::postInternalDragEnded();
-    f.dragTo({0, 0}, 3);
-    // Presses that went down on the panel are the panel's own.
-    f.newDrag();
-    f.onPanel = true;
-    f.dragTo({90, 0}, 4);
-    f.mouseUp(5);
-    QCOMPARE(f.triggers, 0);
-    QCOMPARE(f.ended, 0);
-}
+    void shakeThresholds() {
+        QFETCH(ShakeSensitivity, sensitivity);
+        QFETCH(QPointF, swing);
+        QFETCH(int, swings);
+        QFETCH(double, duration);
+        QFETCH(int, triggers);
+        Fixture f;
+        f.settings.setSensitivity(sensitivity);
+        f.newDrag();
+        f.shake(swing, swings, duration, 1);
+        QCOMPARE(f.triggers, triggers);
+    }
+
+    void anyDragTriggersOncePerDrag() {
+        Fixture f;
+        f.settings.setOpenMode(OpenMode::anyDrag);
+        for (int drag = 1; drag <= 2; ++drag) {
+            f.newDrag();
+            f.shake({50, 0}, 12, 0.5, drag);
+            f.mouseUp(drag + 0.9);
+            QCOMPARE(f.triggers, drag);
+            QCOMPARE(f.ended, drag);
+        }
+    }
+
+    void pollEndsADragWhoseMouseUpWasNeverSeen() {
+        Fixture f;
+        f.newDrag();
+        f.dragTo({0, 0}, 1);
+        QTest::qWait(2 * DragWatcher::pollInterval); // still held: the poll leaves the drag alone
+        QVERIFY(f.watcher.isDragging());
+        f.buttons = 0; // released where no event reaches us
+        QTRY_COMPARE(f.ended, 1);
+        QVERIFY(!f.watcher.isPolling());
+        // A late mouse-up ends nothing more, and the same pasteboard starts no drag again.
+        f.mouseUp(3);
+        f.buttons = MouseMonitor::leftButton;
+        f.shake({50, 0}, 5, 0.5, 4);
+        QCOMPARE(f.ended, 1);
+        QCOMPARE(f.triggers, 0);
+    }
+};
 
 STOWBAY_TEST_MAIN(tst_DragWatcher)
 #include "tst_DragWatcher.moc"

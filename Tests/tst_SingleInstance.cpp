@@ -72,14 +72,6 @@ template <class Work> auto meanwhile(Work work) {
     return result.get();
 }
 
-// A running Stowbay that answers every request with its own body.
-void echo(SingleInstance &running, QList<QByteArray> &requests) {
-    running.answerRequests([&requests](const QByteArray &body, const SingleInstance::Reply &reply) {
-        requests << body;
-        reply(true, body, false);
-    });
-}
-
 int highestOpenDescriptor() {
     int highest = 2;
     for (const QString &name : QDir("/proc/self/fd").entryList(QDir::Files | QDir::System))
@@ -91,137 +83,135 @@ int highestOpenDescriptor() {
 class tst_SingleInstance : public QObject {
     Q_OBJECT
 private slots:
-    void laterStartsReachTheFirst_data();
-    void laterStartsReachTheFirst();
-    void startsWithoutADisplay_data();
-    void startsWithoutADisplay();
+    void laterStartsReachTheFirst_data() {
+        QTest::addColumn<QByteArray>("leftOver"); // the lock file's contents before the first start
+        QTest::addColumn<int>("count");           // careless clients that connect before the later start
+        QTest::addColumn<QByteArray>("bad");      // what each sends
+        QTest::addColumn<bool>("hangUp");         // and closes its sending side after it
+        QTest::addColumn<QByteArray>("why");      // in the error answer the first gets
+        const QByteArray none, cut = "STOWBAY 1 request 10\n{\"co";
+        QTest::newRow("no lock file") << none << 0 << none << false << none;
+        QTest::newRow("lock: garbled")
+            << QByteArray("\xff\x01not a lock\n", 13) << 0 << none << false << none;
+        QTest::newRow("lock: another host's")
+            << QByteArray("4242\nStowbay\nanother-host\n") << 0 << none << false << none;
+        QTest::newRow("200 silent, at the descriptor limit")
+            << none << 200 << QByteArray("") << false << none;
+        QTest::newRow("garbage") << none << 1 << QByteArray("\0\xff\x13junk\n", 8) << true
+                                 << QByteArray("not a Stowbay");
+        QTest::newRow("no line end in 64 bytes")
+            << none << 1 << QByteArray(200, 'x') << false << QByteArray("not a Stowbay");
+        QTest::newRow("length no number")
+            << none << 1 << QByteArray("STOWBAY 1 request -2\n{}") << true << QByteArray("not a");
+        QTest::newRow("another version")
+            << none << 1 << QByteArray("STOWBAY 2 request 2\n{}") << true << QByteArray("version 2");
+        QTest::newRow("16 MiB") << none << 1
+                                << QByteArray("STOWBAY 1 request 16777216\n") + QByteArray(1 << 20, 'x')
+                                << false << QByteArray("too large");
+        QTest::newRow("cut short, then hung up")
+            << none << 1 << cut << true << QByteArray("ended before its end");
+        QTest::newRow("cut short, then silent")
+            << none << 1 << cut << false << QByteArray("not finished in time");
+    }
+
+    // Whatever a crash or another machine left in the lock file, the first start runs and a later one
+    // is locked out. The later one's request reaches the first whole and is answered, whatever careless
+    // clients did before: a bad message gets an error answer and never reaches the handler; silent
+    // clients, more than there are descriptors to spare, are dropped without a word.
+    void laterStartsReachTheFirst() {
+        QFETCH(QByteArray, leftOver);
+        QFETCH(int, count);
+        QFETCH(QByteArray, bad);
+        QFETCH(bool, hangUp);
+        QFETCH(QByteArray, why);
+        QTemporaryDir folder;
+        SingleInstance running(folder.path());
+        if (!leftOver.isNull()) {
+            QFile file(running.lockPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(leftOver);
+        }
+        QList<QByteArray> requests;
+        QVERIFY(running.acquire());
+        running.answerRequests([&requests](const QByteArray &body, const SingleInstance::Reply &reply) {
+            requests << body; // answered with itself
+            reply(true, body, false);
+        });
+        QVERIFY(!SingleInstance(folder.path()).acquire());
+
+        int answerFd = -1;
+        const pid_t careless = count ? clients(running.socketPath(), count, bad, hangUp, &answerFd) : 0;
+        QByteArray answer;
+        if (careless) {
+            rlimit saved{};
+            QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+            rlimit near = saved;
+            near.rlim_cur = rlim_t(highestOpenDescriptor() + 1 + 24); // a process near its limit
+            QCOMPARE(::setrlimit(RLIMIT_NOFILE, &near), 0);
+            const bool ended = QTest::qWaitFor([&] { return readToEnd(answerFd, answer); }, 20000);
+            ::setrlimit(RLIMIT_NOFILE, &saved);
+            ::close(answerFd);
+            QVERIFY(ended);
+        }
+        const QByteArray body = QByteArray("a line\nand a NUL \0 byte", 24).repeated(5000);
+        const auto later = meanwhile([&] { return SingleInstance(folder.path()).request(body, 10000); });
+        if (careless) ::kill(careless, SIGKILL), ::waitpid(careless, nullptr, 0);
+        QVERIFY2(why.isNull() ? answer.isEmpty()
+                              : answer.startsWith("STOWBAY 1 error ") && answer.contains(why),
+                 answer.constData());
+        QCOMPARE(later.status, SingleInstance::Answer::ok);
+        QVERIFY(later.body == body && requests == QList<QByteArray>{body});
+
+        // A folder it has to make for the lock is the user's alone.
+        SingleInstance elsewhere(folder.path() + "/made");
+        QVERIFY(elsewhere.acquire());
+        QCOMPARE(QFile::permissions(folder.path() + "/made") & 0x7077,
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void startsWithoutADisplay_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("lockHeld"); // by a Stowbay that does not answer
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("--help") << QStringList{"--help"} << false << 0 << QByteArray("add FILE...");
+        QTest::newRow("--version") << QStringList{"--version"} << false << 0 << QByteArray("Stowbay 0.");
+        QTest::newRow("list, none running") << QStringList{"list"} << false << 3 << QByteArray("not running");
+        QTest::newRow("an unknown command")
+            << QStringList{"lsit"} << false << 2 << QByteArray("unknown command");
+        QTest::newRow("a start that would become Stowbay")
+            << QStringList{"show"} << false << 1 << QByteArray("DISPLAY is not set");
+        QTest::newRow("a Stowbay that does not answer")
+            << QStringList{} << true << 1 << QByteArray("did not answer");
+    }
+
+    // Over ssh or from a text console: no abort inside the toolkit, no hang, and a word on why.
+    void startsWithoutADisplay() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, lockHeld);
+        QFETCH(int, status);
+        QFETCH(QByteArray, says);
+        SingleInstance instance; // the folder the program uses
+        QDir().mkpath(SingleInstance::defaultFolder());
+        const int fd =
+            ::open(QFile::encodeName(instance.lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0 && (!lockHeld || ::flock(fd, LOCK_EX | LOCK_NB) == 0));
+        QProcess stowbay;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        stowbay.setProcessEnvironment(environment);
+        stowbay.setProcessChannelMode(QProcess::MergedChannels);
+        stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
+        const bool finished = stowbay.waitForFinished(20000);
+        ::close(fd);
+        if (!finished) stowbay.kill(), stowbay.waitForFinished();
+        QVERIFY(finished);
+        const QByteArray output = stowbay.readAll();
+        QCOMPARE(stowbay.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(stowbay.exitCode() == status && output.contains(says), output.constData());
+    }
 };
-
-void tst_SingleInstance::laterStartsReachTheFirst_data() {
-    QTest::addColumn<QByteArray>("leftOver"); // the lock file's contents before the first start
-    QTest::addColumn<int>("count");           // careless clients that connect before the later start
-    QTest::addColumn<QByteArray>("bad");      // what each sends
-    QTest::addColumn<bool>("hangUp");         // and closes its sending side after it
-    QTest::addColumn<QByteArray>("why");      // in the error answer the first gets
-    const QByteArray none, cut = "STOWBAY 1 request 10\n{\"co";
-    QTest::newRow("no lock file") << none << 0 << none << false << none;
-    QTest::newRow("lock: empty, from a crash") << QByteArray("") << 0 << none << false << none;
-    QTest::newRow("lock: garbled") << QByteArray("\xff\x01not a lock\n", 13) << 0 << none << false << none;
-    QTest::newRow("lock: another host's")
-        << QByteArray("4242\nStowbay\nanother-host\n") << 0 << none << false << none;
-    QTest::newRow("lock: a process that is gone")
-        << QByteArray("2147483\nStowbay\n") + QSysInfo::machineHostName().toUtf8() << 0 << none << false
-        << none;
-    QTest::newRow("200 silent, at the descriptor limit") << none << 200 << QByteArray("") << false << none;
-    QTest::newRow("garbage") << none << 1 << QByteArray("\0\xff\x13junk\n", 8) << true
-                             << QByteArray("not a Stowbay");
-    QTest::newRow("no line end in 64 bytes")
-        << none << 1 << QByteArray(200, 'x') << false << QByteArray("not a Stowbay");
-    QTest::newRow("length no number")
-        << none << 1 << QByteArray("STOWBAY 1 request -2\n{}") << true << QByteArray("not a");
-    QTest::newRow("another version") << none << 1 << QByteArray("STOWBAY 2 request 2\n{}") << true
-                                     << QByteArray("version 2");
-    QTest::newRow("16 MiB") << none << 1
-                            << QByteArray("STOWBAY 1 request 16777216\n") + QByteArray(1 << 20, 'x') << false
-                            << QByteArray("too large");
-    QTest::newRow("cut short, then hung up")
-        << none << 1 << cut << true << QByteArray("ended before its end");
-    QTest::newRow("cut short, then silent")
-        << none << 1 << cut << false << QByteArray("not finished in time");
-}
-
-// Whatever a crash or another machine left in the lock file, the first start runs and a later one
-// is locked out. The later one's request reaches the first whole and is answered, whatever careless
-// clients did before: a bad message gets an error answer and never reaches the handler; silent
-// clients, more than there are descriptors to spare, are dropped without a word.
-void tst_SingleInstance::laterStartsReachTheFirst() {
-    QFETCH(QByteArray, leftOver);
-    QFETCH(int, count);
-    QFETCH(QByteArray, bad);
-    QFETCH(bool, hangUp);
-    QFETCH(QByteArray, why);
-    QTemporaryDir folder;
-    SingleInstance running(folder.path());
-    if (!leftOver.isNull()) {
-        QFile file(running.lockPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(leftOver);
-    }
-    QList<QByteArray> requests;
-    QVERIFY(running.acquire());
-    echo(running, requests);
-    QVERIFY(!SingleInstance(folder.path()).acquire());
-
-    int answerFd = -1;
-    const pid_t careless = count ? clients(running.socketPath(), count, bad, hangUp, &answerFd) : 0;
-    QByteArray answer;
-    if (careless) {
-        rlimit saved{};
-        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        rlimit near = saved;
-        near.rlim_cur = rlim_t(highestOpenDescriptor() + 1 + 24); // a process near its limit
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &near), 0);
-        const bool ended = QTest::qWaitFor([&] { return readToEnd(answerFd, answer); }, 20000);
-        ::setrlimit(RLIMIT_NOFILE, &saved);
-        ::close(answerFd);
-        QVERIFY(ended);
-    }
-    const QByteArray body = QByteArray("a line\nand a NUL \0 byte", 24).repeated(5000);
-    const auto later = meanwhile([&] { return SingleInstance(folder.path()).request(body, 10000); });
-    if (careless) ::kill(careless, SIGKILL), ::waitpid(careless, nullptr, 0);
-    QVERIFY2(why.isNull() ? answer.isEmpty() : answer.startsWith("STOWBAY 1 error ") && answer.contains(why),
-             answer.constData());
-    QCOMPARE(later.status, SingleInstance::Answer::ok);
-    QVERIFY(later.body == body && requests == QList<QByteArray>{body});
-
-    // A folder it has to make for the lock is the user's alone.
-    SingleInstance elsewhere(folder.path() + "/made");
-    QVERIFY(elsewhere.acquire());
-    QCOMPARE(QFile::permissions(folder.path() + "/made") & 0x7077,
-             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-void tst_SingleInstance::startsWithoutADisplay_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("lockHeld"); // by a Stowbay that does not answer
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("says");
-    QTest::newRow("--help") << QStringList{"--help"} << false << 0 << QByteArray("add FILE...");
-    QTest::newRow("--version") << QStringList{"--version"} << false << 0 << QByteArray("Stowbay 0.");
-    QTest::newRow("list, none running") << QStringList{"list"} << false << 3 << QByteArray("not running");
-    QTest::newRow("an unknown command") << QStringList{"lsit"} << false << 2 << QByteArray("unknown command");
-    QTest::newRow("a start that would become Stowbay")
-        << QStringList{"show"} << false << 1 << QByteArray("DISPLAY is not set");
-    QTest::newRow("a Stowbay that does not answer")
-        << QStringList{} << true << 1 << QByteArray("did not answer");
-}
-
-// Over ssh or from a text console: no abort inside the toolkit, no hang, and a word on why.
-void tst_SingleInstance::startsWithoutADisplay() {
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, lockHeld);
-    QFETCH(int, status);
-    QFETCH(QByteArray, says);
-    SingleInstance instance; // the folder the program uses
-    QDir().mkpath(SingleInstance::defaultFolder());
-    const int fd =
-        ::open(QFile::encodeName(instance.lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    QVERIFY(fd >= 0 && (!lockHeld || ::flock(fd, LOCK_EX | LOCK_NB) == 0));
-    QProcess stowbay;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(name);
-    stowbay.setProcessEnvironment(environment);
-    stowbay.setProcessChannelMode(QProcess::MergedChannels);
-    stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
-    const bool finished = stowbay.waitForFinished(20000);
-    ::close(fd);
-    if (!finished) stowbay.kill(), stowbay.waitForFinished();
-    QVERIFY(finished);
-    const QByteArray output = stowbay.readAll();
-    QCOMPARE(stowbay.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(stowbay.exitCode() == status && output.contains(says), output.constData());
-}
 
 STOWBAY_TEST_MAIN(tst_SingleInstance)
 #include "tst_SingleInstance.moc"

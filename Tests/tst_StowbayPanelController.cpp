@@ -174,24 +174,16 @@ private slots:
         QTest::addColumn<QString>("selectedAfter");
         QTest::addColumn<QString>("itemsAfter");
         const int ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
-        QTest::newRow("Ctrl+A selects all") << int(Qt::Key_A) << ctrl << "B"
-                                            << "A B C D E"
-                                            << "A B C D E";
-        QTest::newRow("A alone does nothing") << int(Qt::Key_A) << 0 << "B"
-                                              << "B"
-                                              << "A B C D E";
-        QTest::newRow("Ctrl+Shift+A does nothing") << int(Qt::Key_A) << (ctrl | shift) << "B"
-                                                   << "B"
-                                                   << "A B C D E";
-        QTest::newRow("BackSpace removes the selection") << int(Qt::Key_Backspace) << 0 << "B D"
-                                                         << ""
-                                                         << "A C E";
-        QTest::newRow("Delete, with Shift, too") << int(Qt::Key_Delete) << shift << "E"
-                                                 << ""
-                                                 << "A B C D";
-        QTest::newRow("Delete with nothing selected") << int(Qt::Key_Delete) << 0 << ""
-                                                      << ""
-                                                      << "A B C D E";
+        const auto row = [](const char *name, Qt::Key key, int modifiers, const char *before,
+                            const char *after, const char *items) {
+            QTest::newRow(name) << int(key) << modifiers << before << after << items;
+        };
+        row("Ctrl+A selects all", Qt::Key_A, ctrl, "B", "A B C D E", "A B C D E");
+        row("A alone does nothing", Qt::Key_A, 0, "B", "B", "A B C D E");
+        row("Ctrl+Shift+A does nothing", Qt::Key_A, ctrl | shift, "B", "B", "A B C D E");
+        row("BackSpace removes the selection", Qt::Key_Backspace, 0, "B D", "", "A C E");
+        row("Delete, with Shift, too", Qt::Key_Delete, shift, "E", "", "A B C D");
+        row("Delete with nothing selected", Qt::Key_Delete, 0, "", "", "A B C D E");
     }
     void keys() {
         QFETCH(int, key);

@@ -20,16 +20,24 @@ inline int field(const QString &text, const char *name) {
     return QRegularExpression(QString("%1[:=]\\s*(-?\\d+)").arg(name)).match(text).captured(1).toInt();
 }
 
+// The ids of the shown windows that xdotool's `search` finds (e.g. --name NAME, --pid PID).
+inline QStringList shown(const QStringList &search) {
+    return run("xdotool", QStringList{"search", "--onlyvisible"} + search).split('\n', Qt::SkipEmptyParts);
+}
+
+// Where window `id` is on the screen, as another client sees it; nothing when it is not shown.
+inline QRect shownAt(const QString &id) {
+    const QString info = run("xwininfo", {"-id", id});
+    if (!info.contains("IsViewable")) return {};
+    return QRect(field(info, "Absolute upper-left X"), field(info, "Absolute upper-left Y"),
+                 field(info, "Width"), field(info, "Height"));
+}
+
 // The shown top-level windows of process `pid`.
 inline QList<QRect> windowsOf(qint64 pid) {
     QList<QRect> rects;
-    for (const QString &id : run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)})
-                                 .split('\n', Qt::SkipEmptyParts)) {
-        const QString info = run("xwininfo", {"-id", id});
-        if (info.contains("IsViewable"))
-            rects << QRect(field(info, "Absolute upper-left X"), field(info, "Absolute upper-left Y"),
-                           field(info, "Width"), field(info, "Height"));
-    }
+    for (const QString &id : shown({"--pid", QString::number(pid)}))
+        if (const QRect r = shownAt(id); !r.isNull()) rects << r;
     return rects;
 }
 

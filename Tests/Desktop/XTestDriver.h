@@ -1,6 +1,8 @@
 // The pointer and the keyboard driven through XTEST, on a connection of the test's own.
 #pragma once
 
+#include "X11DragInput.h"
+
 #include <QTest>
 #include <atomic>
 #include <functional>
@@ -34,6 +36,11 @@ public:
         for (auto it = std::rbegin(keys); it != std::rend(keys); ++it)
             key(*it, false);
     }
+    // Swings the pointer left and right, as a shake does.
+    void shake() {
+        for (int s = 0; s < 24; ++s)
+            moveBy((s / 4) % 2 ? -20 : 20, 0);
+    }
 
 private:
     // Called with the result of the request just queued.
@@ -44,6 +51,29 @@ private:
 
     Display *m_display;
 };
+
+// Presses at `at` and moves on until a drag has taken `input`'s pasteboard and its contents are
+// known; lets go when none does.
+inline bool startDragAt(XTestDriver &x, X11DragInput &input, QPoint at) {
+    const qint64 before = input.changeCount();
+    x.moveTo(at.x(), at.y());
+    x.button(true);
+    for (int i = 0; i < 100; ++i) {
+        if (input.changeCount() > before && input.hasFileURLs().has_value()) return true;
+        x.moveBy(i < 5 ? 6 : (i % 2 ? -2 : 2), 0);
+    }
+    x.button(false);
+    return false;
+}
+
+// Starts a drag of the first file in a file manager's folder window at `window`: its icon sits
+// near the top left of the folder view, right of the side pane.
+inline bool startDragInFolder(XTestDriver &x, X11DragInput &input, QRect window) {
+    for (int dy = 95; dy <= 125; dy += 15)
+        for (int dx = 205; dx >= 175; dx -= 15)
+            if (startDragAt(x, input, window.topLeft() + QPoint(dx, dy))) return true;
+    return false;
+}
 
 // Presses at `from`, moves in steps to `to`, wiggles there until `arrived` (at most 10 s) and lets go.
 // The hand is a thread of its own: a drag out of our rows runs a nested event loop on the main

@@ -1,32 +1,21 @@
 // The whole gesture with the real program, as a person does it: a file dragged out of a real file
-// manager and shaken opens the panel, the file dropped there is held, the panel folds into the tab
-// after the drag, the pointer on the tab opens it, and "Drag all" into another folder window moves
-// the file there and takes the item off; the stored file is right after a SIGTERM.
-#include "StowbayItem.h"
+// manager (a GTK program: it owns the pasteboard differently from a Qt one) and shaken opens the
+// panel, the file dropped there is held, the panel folds into the tab after the drag, the pointer
+// on the tab opens it, and "Drag all" into another folder window moves the file there and takes the
+// item off.
 #include "TestSupport.h"
 #include "X11DragInput.h"
-
-#include <QStandardPaths>
-#include <csignal>
 
 #include "DesktopWindows.h"
 #include "XTestDriver.h"
 
 using namespace DesktopWindows;
-
-namespace {
-constexpr int timeoutMs = 20000;
-
-QByteArray storedContents() {
-    QFile file(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-               "/Stowbay/stowbay.json");
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
+using TestSupport::storedContents;
 
 class tst_Gesture : public QObject {
     Q_OBJECT
 private:
+    static constexpr int timeoutMs = 20000;
     XTestDriver x;
     X11DragInput input;
     std::optional<QRect> m_panel;
@@ -40,18 +29,6 @@ private:
                 return false;
             },
             timeoutMs);
-    }
-    // Presses at `at` and moves on until the file manager's drag has taken the pasteboard.
-    bool startDragAt(QPoint at) {
-        const qint64 before = input.changeCount();
-        x.moveTo(at.x(), at.y());
-        x.button(true);
-        for (int i = 0; i < 100; ++i) {
-            if (input.changeCount() > before && input.hasFileURLs() == std::optional<bool>(true)) return true;
-            x.moveBy(i < 5 ? 6 : (i % 2 ? -2 : 2), 0);
-        }
-        x.button(false);
-        return false;
     }
 
 private slots:
@@ -73,15 +50,11 @@ private slots:
         const QRect target = placeWindow("stowbay-to", {0, 520});
         QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(stowbay.processId()).isEmpty(), timeoutMs); // the tray icon
 
-        // The file's icon sits near the top left of the folder view, right of the side pane.
-        bool started = false;
-        for (int dy = 95; dy <= 125 && !started; dy += 15)
-            for (int dx = 205; dx >= 175 && !started; dx -= 15)
-                started = startDragAt(source.topLeft() + QPoint(dx, dy));
+        const bool started = startDragInFolder(x, input, source);
         if (!started) run("import", {"-window", "root", "/tmp/gesture-fail.png"});
         QVERIFY2(started, "no drag could be started in the file manager");
-        for (int s = 0; s < 24; ++s)
-            x.moveBy((s / 4) % 2 ? -20 : 20, 0);
+        QCOMPARE(input.hasFileURLs(), std::optional<bool>(true));
+        x.shake();
         QVERIFY2(panelShows(stowbay.processId(), 240), "the shake opened no panel");
 
         // Dropped on the header, and held.
@@ -106,15 +79,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(to + "/report.txt"), timeoutMs);
         QVERIFY(!QFile::exists(from + "/report.txt"));
         QTRY_VERIFY_WITH_TIMEOUT(!storedContents().contains("report.txt"), timeoutMs);
-
-        QCOMPARE(::kill(pid_t(stowbay.processId()), SIGTERM), 0);
-        QVERIFY(stowbay.waitForFinished(timeoutMs));
-        QCOMPARE(StoredItems::decode(storedContents()),
-                 std::optional<QList<StowbayItem>>(QList<StowbayItem>()));
-        fromWindow.kill();
-        toWindow.kill();
-        fromWindow.waitForFinished();
-        toWindow.waitForFinished();
+        for (QProcess *p : {&stowbay, &fromWindow, &toWindow})
+            p->kill(), p->waitForFinished();
     }
 };
 

@@ -21,66 +21,61 @@ protected:
 
 class tst_GlobalHotKey : public QObject {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void pressCallsTheHandlerOnTheMainThreadWhateverTheLocks();
-    void reRegisteringMovesTheShortcutAndARefusalLeavesNone();
-
-private:
     XTestDriver x;
     KeyRecorder recorder;
     X11HotKeys platform;
     HotKeyManager manager{platform};
     int calls = 0;
-};
 
-void tst_GlobalHotKey::initTestCase() {
-    QVERIFY(x.display());
-    recorder.show();
-    recorder.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&recorder));
-    manager.handler = [this] {
-        QCOMPARE(QThread::currentThread(), qApp->thread());
-        ++calls;
-    };
-}
-
-void tst_GlobalHotKey::pressCallsTheHandlerOnTheMainThreadWhateverTheLocks() {
-    manager.registerHotKey(1, 0x1800); // Ctrl+Alt+S
-    QVERIFY(manager.isRegistered());
-    const KeySym locks[] = {NoSymbol, XK_Num_Lock, XK_Caps_Lock};
-    for (int i = 0; i < 3; ++i) {
-        if (locks[i] != NoSymbol) x.chord({locks[i]}); // on
-        x.chord({XK_Control_L, XK_Alt_L, XK_s});
-        QTRY_COMPARE(calls, i + 1);
-        if (locks[i] != NoSymbol) x.chord({locks[i]}); // off
+private slots:
+    void initTestCase() {
+        QVERIFY(x.display());
+        recorder.show();
+        recorder.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&recorder));
+        manager.handler = [this] {
+            QCOMPARE(QThread::currentThread(), qApp->thread());
+            ++calls;
+        };
     }
-    QVERIFY(!recorder.keys.contains(Qt::Key_S));
-}
 
-void tst_GlobalHotKey::reRegisteringMovesTheShortcutAndARefusalLeavesNone() {
-    manager.registerHotKey(1, 0x1800);
-    manager.registerHotKey(2, 0x1800); // Ctrl+Alt+D
-    const int before = calls;
-    x.chord({XK_Control_L, XK_Alt_L, XK_s});
-    QTRY_VERIFY(recorder.keys.contains(Qt::Key_S)); // no longer taken by the program
-    x.chord({XK_Control_L, XK_Alt_L, XK_d});
-    QTRY_COMPARE(calls, before + 1);
+    void pressCallsTheHandlerOnTheMainThreadWhateverTheLocks() {
+        manager.registerHotKey(1, 0x1800); // Ctrl+Alt+S
+        QVERIFY(manager.isRegistered());
+        const KeySym locks[] = {NoSymbol, XK_Num_Lock, XK_Caps_Lock};
+        for (int i = 0; i < 3; ++i) {
+            if (locks[i] != NoSymbol) x.chord({locks[i]}); // on
+            x.chord({XK_Control_L, XK_Alt_L, XK_s});
+            QTRY_COMPARE(calls, i + 1);
+            if (locks[i] != NoSymbol) x.chord({locks[i]}); // off
+        }
+        QVERIFY(!recorder.keys.contains(Qt::Key_S));
+    }
 
-    // Another program holds Ctrl+Alt+K, though only with NumLock on: the program lets go of the old
-    // combination and holds none of the variants of the new one that were free.
-    Display *other = XOpenDisplay(nullptr);
-    XGrabKey(other, XKeysymToKeycode(other, XK_k), ControlMask | Mod1Mask | Mod2Mask,
-             DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
-    XSync(other, False);
-    manager.registerHotKey(40, 0x1800);
-    QVERIFY(!manager.isRegistered());
-    x.chord({XK_Control_L, XK_Alt_L, XK_d});
-    x.chord({XK_Control_L, XK_Alt_L, XK_k});
-    QTRY_VERIFY(recorder.keys.contains(Qt::Key_D) && recorder.keys.contains(Qt::Key_K));
-    QCOMPARE(calls, before + 1);
-    XCloseDisplay(other);
-}
+    void reRegisteringMovesTheShortcutAndARefusalLeavesNone() {
+        manager.registerHotKey(1, 0x1800);
+        manager.registerHotKey(2, 0x1800); // Ctrl+Alt+D
+        const int before = calls;
+        x.chord({XK_Control_L, XK_Alt_L, XK_s});
+        QTRY_VERIFY(recorder.keys.contains(Qt::Key_S)); // no longer taken by the program
+        x.chord({XK_Control_L, XK_Alt_L, XK_d});
+        QTRY_COMPARE(calls, before + 1);
+
+        // Another program holds Ctrl+Alt+K, though only with NumLock on: the program lets go of the old
+        // combination and holds none of the variants of the new one that were free.
+        Display *other = XOpenDisplay(nullptr);
+        XGrabKey(other, XKeysymToKeycode(other, XK_k), ControlMask | Mod1Mask | Mod2Mask,
+                 DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
+        XSync(other, False);
+        manager.registerHotKey(40, 0x1800);
+        QVERIFY(!manager.isRegistered());
+        x.chord({XK_Control_L, XK_Alt_L, XK_d});
+        x.chord({XK_Control_L, XK_Alt_L, XK_k});
+        QTRY_VERIFY(recorder.keys.contains(Qt::Key_D) && recorder.keys.contains(Qt::Key_K));
+        QCOMPARE(calls, before + 1);
+        XCloseDisplay(other);
+    }
+};
 
 STOWBAY_TEST_MAIN(tst_GlobalHotKey)
 #include "tst_GlobalHotKey.moc"

@@ -5,10 +5,9 @@
 #include "StowbayPanelController.h"
 #include "TestSupport.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 
+#include "DesktopWindows.h"
 #include "XTestDriver.h"
 #include <X11/keysym.h>
 
@@ -19,16 +18,7 @@ using State = StowbayPanelController::State;
 
 // A window's place on the screen and whether it is shown, as xwininfo tells another process.
 QRect shownAt(WId window) {
-    QProcess info;
-    info.start("xwininfo", {"-id", QString::number(window)});
-    info.waitForFinished(5000);
-    const QString text = QString::fromLatin1(info.readAllStandardOutput());
-    if (!text.contains("IsViewable")) return {};
-    const auto field = [&](const char *name) {
-        return QRegularExpression(QString("%1:\\s+(-?\\d+)").arg(name)).match(text).captured(1).toInt();
-    };
-    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
-                 field("Height"));
+    return DesktopWindows::shownAt(QString::number(window));
 }
 
 Window inputFocus(Display *display) {
@@ -38,8 +28,8 @@ Window inputFocus(Display *display) {
     return focus;
 }
 
-bool run(const QString &program, const QStringList &args) {
-    return QProcess::execute(program, args) == 0;
+void xrandr(const QStringList &args) {
+    QCOMPARE(QProcess::execute("xrandr", args), 0);
 }
 } // namespace
 
@@ -162,8 +152,8 @@ private slots:
 
     // The panel opens on the pointer's screen and moves when its screen goes away.
     void twoScreens() {
-        QVERIFY(run("xrandr", {"--setmonitor", "L", "960/254x1080/286+0+0", "screen"}));
-        QVERIFY(run("xrandr", {"--setmonitor", "R", "960/254x1080/286+960+0", "none"}));
+        xrandr({"--setmonitor", "L", "960/254x1080/286+0+0", "screen"});
+        xrandr({"--setmonitor", "R", "960/254x1080/286+960+0", "none"});
         QTRY_COMPARE(QGuiApplication::screens().size(), 2);
         Panel p;
         QScreen *right = QGuiApplication::screenAt(QPoint(1500, 500));
@@ -176,7 +166,7 @@ private slots:
         QCOMPARE(shownAt(p.window()).right(), 1920 - 8 - 1);
 
         x.moveTo(100, 500);
-        QVERIFY(run("xrandr", {"--delmonitor", "R"}));
+        xrandr({"--delmonitor", "R"});
         QTRY_COMPARE(QGuiApplication::screens().size(), 1);
         QTRY_COMPARE(shownAt(p.window()), p.controller.expandedFrame(QGuiApplication::screens().first()));
         QCOMPARE(shownAt(p.window()).right(), 960 - 8 - 1);

@@ -8,7 +8,6 @@
 
 #include <QImage>
 #include <QPainter>
-#include <QStandardPaths>
 #include <csignal>
 #include <cstdio>
 
@@ -17,6 +16,7 @@
 #include <X11/keysym.h>
 
 using namespace DesktopWindows;
+using TestSupport::storedContents;
 
 namespace {
 constexpr int timeoutMs = 20000;
@@ -47,12 +47,6 @@ void expect(bool happened, const char *what) {
     shoot("demo-failed.png");
     stopAll();
     std::exit(1);
-}
-
-QByteArray storedContents() {
-    QFile file(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-               "/Stowbay/stowbay.json");
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool allHeld() {
@@ -94,20 +88,6 @@ public:
         QTest::qWait(700);
         return shows();
     }
-    // Presses at `at` and moves on until the file manager's drag has taken the pasteboard.
-    bool startDragAt(QPoint at) {
-        const qint64 before = m_input.changeCount();
-        m_x.moveTo(at.x(), at.y());
-        m_x.button(true);
-        for (int i = 0; i < 100; ++i) {
-            if (m_input.changeCount() > before && m_input.hasFileURLs() == std::optional<bool>(true))
-                return true;
-            m_x.moveBy(i < 5 ? 6 : (i % 2 ? -2 : 2), 0);
-        }
-        m_x.button(false);
-        return false;
-    }
-
     void take(const QString &stowbayBinary) {
         expect(m_x.display() && m_input.isConnected(), "needs a desktop session (scripts/demo)");
         const QString home = QDir::homePath();
@@ -152,13 +132,9 @@ public:
         shoot("demo-2-files.png");
 
         // 3. Dragged out of the folder and shaken: the panel slides in.
-        bool started = false;
-        for (int dy = 95; dy <= 125 && !started; dy += 15)
-            for (int dx = 205; dx >= 175 && !started; dx -= 15)
-                started = startDragAt(source.topLeft() + QPoint(dx, dy));
+        const bool started = startDragInFolder(m_x, m_input, source);
         expect(started, "no drag could be started in the file manager");
-        for (int s = 0; s < 24; ++s)
-            m_x.moveBy((s / 4) % 2 ? -20 : 20, 0);
+        m_x.shake();
         expect(panelShows(240), "the shake opened no panel");
         const QPoint header = m_panel->topLeft() + QPoint(60, 18);
         m_x.moveTo(header.x(), header.y());
