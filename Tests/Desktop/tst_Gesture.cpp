@@ -3,8 +3,11 @@
 // panel, the file dropped there is held, the panel folds into the tab after the drag, the pointer
 // on the tab opens it, and "Drag all" into another folder window moves the file there and takes the
 // item off.
+#include "StowbayItem.h"
 #include "TestSupport.h"
 #include "X11DragInput.h"
+
+#include <csignal>
 
 #include "DesktopWindows.h"
 #include "XTestDriver.h"
@@ -79,7 +82,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(to + "/report.txt"), timeoutMs);
         QVERIFY(!QFile::exists(from + "/report.txt"));
         QTRY_VERIFY_WITH_TIMEOUT(!storedContents().contains("report.txt"), timeoutMs);
-        for (QProcess *p : {&stowbay, &fromWindow, &toWindow})
+
+        // The way a logout ends it: the list on disk is the empty one.
+        QCOMPARE(::kill(pid_t(stowbay.processId()), SIGTERM), 0);
+        QVERIFY(stowbay.waitForFinished(timeoutMs));
+        QCOMPARE(StoredItems::decode(storedContents()), std::optional(QList<StowbayItem>()));
+        for (QProcess *p : {&fromWindow, &toWindow})
             p->kill(), p->waitForFinished();
     }
 };
