@@ -298,9 +298,12 @@ void tst_StowbayStore::addStopsAtCapacity() {
     QList<QUrl> urls;
     for (int i = 0; i < 102; ++i)
         urls << QUrl::fromLocalFile(QString("%1/%2").arg(m_files).arg(i));
+    QSignalSpy refused(&store, &StowbayStore::refusedWhenFull);
     QCOMPARE(addAndWait(store, urls.first(99)), 99);
-    QCOMPARE(addAndWait(store, urls.mid(99)), 1);
+    // The first new file fits; of the rest, the new ones are refused and said, a kept one is not.
+    QCOMPARE(addAndWait(store, urls.mid(99) << urls.first()), 1);
     QCOMPARE(paths(store.items()).last(), urls.at(99).toLocalFile());
+    QCOMPARE(refused, QList<QVariantList>{{2}});
 }
 
 void tst_StowbayStore::editsAndTheirSaves() {
