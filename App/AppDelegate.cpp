@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QIcon>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -140,6 +141,11 @@ void AppDelegate::setUpStatusItem() {
         m_statusItem->showMessage(QStringLiteral("Stowbay could not save its list"), reason,
                                   QSystemTrayIcon::Warning);
     });
+    // Files that did not fit are not dropped silently: the user hears how many, once per add.
+    connect(&m_store, &StowbayStore::refusedWhenFull, m_statusItem, [this](int count) {
+        m_statusItem->showMessage(QStringLiteral("Stowbay is full"), refusedText(count),
+                                  QSystemTrayIcon::Information);
+    });
     // Shows now when a tray is there, else as soon as one appears.
     m_statusItem->show();
 }
@@ -182,6 +188,13 @@ void AppDelegate::applicationWillTerminate() {
         m_store.flush();
     else
         m_store.deletePersisted(); // the items in memory go with the process
+}
+
+QString AppDelegate::refusedText(int count) {
+    return QStringLiteral("It holds at most %1 items: %2 %3 not added.")
+        .arg(StowbayStore::capacity)
+        .arg(QLocale().toString(count),
+             count == 1 ? QStringLiteral("file was") : QStringLiteral("files were"));
 }
 
 QIcon AppDelegate::statusItemImage() {

@@ -60,6 +60,8 @@ public:
 
     // The tray icon's image: a tray with an arrow down into it, at the usual tray sizes.
     static QIcon statusItemImage();
+    // What the tray says when `count` files did not fit on a full stowbay.
+    static QString refusedText(int count);
 
 private:
     void setActivationPolicyAccessory();

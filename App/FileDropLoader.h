@@ -10,7 +10,8 @@ class QMimeData;
 namespace FileDropLoader {
 // Takes the drop's local file URLs (file URLs of this machine; web addresses, other hosts' files
 // and text that is no URL are left out) and hands them to `completion` exactly once, always later
-// and on the main thread, also when there are none. The data is read before load() returns.
+// and on the main thread, also when there are none. The data is read before load() returns; the
+// URLs are taken from it on a worker thread.
 void load(const QMimeData *data, std::function<void(QList<QUrl>)> completion);
 
 // The local file URL `url` stands for, with no host; an empty URL when it is none.

@@ -293,7 +293,8 @@ void StowbayStore::add(const QList<QUrl> &urls, std::function<void(int)> complet
 }
 
 // Duplicates are decided here, against the list as it is now, so two overlapping adds of one file
-// add it once; a file known by the place it was moved to counts as kept too.
+// add it once; a file known by the place it was moved to counts as kept too. New files beyond the
+// capacity are counted, so the user can be told how many did not fit.
 int StowbayStore::merge(const Prepared &prepared) {
     QSet<QString> knownPaths;
     for (const StowbayItem &item : std::as_const(m_items))
@@ -302,10 +303,14 @@ int StowbayStore::merge(const Prepared &prepared) {
         knownPaths.insert(info.url.toLocalFile());
 
     int count = 0;
+    int refused = 0;
     for (const auto &[item, info] : prepared) {
-        if (m_items.size() >= capacity) break;
         if (knownPaths.contains(item.path)) continue;
         knownPaths.insert(item.path);
+        if (m_items.size() >= capacity) {
+            ++refused;
+            continue;
+        }
         m_items.append(item);
         m_infos.insert(item.id, info);
         ++count;
@@ -315,6 +320,7 @@ int StowbayStore::merge(const Prepared &prepared) {
         emit infosChanged();
         scheduleSave();
     }
+    if (refused > 0) emit refusedWhenFull(refused);
     return count;
 }
 

@@ -62,6 +62,8 @@ signals:
     // The stored file could not be written; said once until a write succeeds again. The reason
     // is short and readable, for the user.
     void saveFailed(const QString &reason);
+    // An add found the stowbay full: `count` new files were not added.
+    void refusedWhenFull(int count);
 
 private:
     using Prepared = QList<std::pair<StowbayItem, ItemInfo>>;

@@ -275,6 +275,12 @@ void tst_StowbayStore::add_data() {
     QTest::newRow("names that are not UTF-8 skipped")
         << QStringList{"file://{}/bad%FFname", "file://{}/nul%00name", "file://{}/caf%C3%A9"}
         << QStringList{"{}/kept", "{}/café"};
+    // A 255-byte name in a path of about 4,000 bytes; the file need not be there.
+    const QString deep = QString("/" + QString(255, 'f')).repeated(14) + "/" + QString(255, 'n');
+    QTest::newRow("newline, tab, leading dash, right-to-left, long names kept as they are")
+        << QStringList{"file://{}/line%0Abreak", "file://{}/tab%09stop", "file://{}/-rf",
+                       "file://{}/%D7%A9%D7%9C%D7%95%D7%9D.txt", "file://{}" + deep}
+        << QStringList{"{}/kept", "{}/line\nbreak", "{}/tab\tstop", "{}/-rf", "{}/שלום.txt", "{}" + deep};
 }
 
 void tst_StowbayStore::add() {
@@ -291,6 +297,7 @@ void tst_StowbayStore::add() {
     QCOMPARE(store.items().last().name, keptPaths.last().section('/', -1));
     QCOMPARE(saved.wait(keptPaths.size() > 1 ? 5000 : 800), keptPaths.size() > 1);
     QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    QCOMPARE(paths(StoredItems::decode(storedBytes()).value_or(QList<StowbayItem>{})), keptPaths);
 }
 
 void tst_StowbayStore::addStopsAtCapacity() {
@@ -298,9 +305,12 @@ void tst_StowbayStore::addStopsAtCapacity() {
     QList<QUrl> urls;
     for (int i = 0; i < 102; ++i)
         urls << QUrl::fromLocalFile(QString("%1/%2").arg(m_files).arg(i));
+    QSignalSpy refused(&store, &StowbayStore::refusedWhenFull);
     QCOMPARE(addAndWait(store, urls.first(99)), 99);
-    QCOMPARE(addAndWait(store, urls.mid(99)), 1);
+    // The first new file fits; of the rest, the new ones are refused and said, a kept one is not.
+    QCOMPARE(addAndWait(store, urls.mid(99) << urls.first()), 1);
     QCOMPARE(paths(store.items()).last(), urls.at(99).toLocalFile());
+    QCOMPARE(refused, QList<QVariantList>{{2}});
 }
 
 void tst_StowbayStore::editsAndTheirSaves() {

@@ -1,6 +1,7 @@
 // A second process to drag from: a window that, once the left button has moved the usual distance
 // inside it, drags two files ("files") or some text ("text"). It prints "ready" once shown and
-// "dropped" each time a drag is over. Files given after the window's place are dragged instead.
+// "dropped, taken" or "dropped, refused" each time a drag is over. Files given after the window's
+// place are dragged instead.
 //   stowbay_dragsource files|text X Y WIDTH HEIGHT [FILE...]
 #include <QApplication>
 #include <QDrag>
@@ -31,8 +32,8 @@ protected:
             data->setText("a few words, no files");
         auto *drag = new QDrag(this);
         drag->setMimeData(data);
-        drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
-        std::puts("dropped");
+        const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
+        std::puts(action == Qt::IgnoreAction ? "dropped, refused" : "dropped, taken");
     }
 };
 

@@ -107,16 +107,18 @@ private slots:
         m_output.clear();
     }
 
+    // The files' names arrive as they are, with a tab, a newline, a leading dash, right-to-left text.
     void dragsOutReachOnlyOtherProcesses() {
-        InteractionFixture f(words("A B C D"));
+        const QString A = "-A\tfile", B = "B", C = "C\nשלום", D = "D";
+        InteractionFixture f({A, B, C, D});
         f.settings.setAfterDrag(AfterDrag::remove);
-        f.store->setPinned({f.id("B")}, true);
-        f.interaction->setSelection(f.set({"C", "A", "B"}));
+        f.store->setPinned({f.id(B)}, true);
+        f.interaction->setSelection(f.set({C, A, B}));
         QWidget rows; // rows of 40 points
         for (int i = 0; i < 4; ++i) {
             auto *row = new QWidget(&rows);
             row->setGeometry(0, i * 40, rowsRect.width(), 40);
-            RowInteractionView::cover(row, f.id(QString(QChar('A' + i))), f.interaction.get());
+            RowInteractionView::cover(row, f.id(QStringList{A, B, C, D}[i]), f.interaction.get());
         }
         QVERIFY(place(rows, rowsRect));
         QVERIFY(startHelper("stowbay_droptarget", args(targetRect)));
@@ -128,9 +130,9 @@ private slots:
         // the end of the drag is announced.
         QVERIFY(dragByHand(rowsRect.topLeft() + QPoint(100, 100), targetRect.center(),
                            [&] { return m_over.load(); }));
-        QTRY_VERIFY2_WITH_TIMEOUT(m_output.contains(line("drop", f.urls({"A", "B", "C"}))),
-                                  m_output.constData(), 10000);
-        QTRY_COMPARE(itemsWhenAnnounced, (QList<QStringList>{{"B", "D"}}));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_output.contains(line("drop", f.urls({A, B, C}))), m_output.constData(),
+                                  10000);
+        QTRY_COMPARE(itemsWhenAnnounced, (QList<QStringList>{{B, D}}));
 
         // D's row onto one of our own windows: refused, so D stays.
         DropZone zone;
@@ -140,17 +142,28 @@ private slots:
                            [&] { return watcher.seen.load(); }));
         QTRY_COMPARE(itemsWhenAnnounced.size(), 2);
         QCOMPARE(zone.entered.load(), 0);
-        QCOMPARE(f.names(), QStringList({"B", "D"}));
+        QCOMPARE(f.names(), QStringList({B, D}));
     }
 
+    // Whatever their names: a newline, a tab, a leading dash, right-to-left text, 255 bytes, a path
+    // of about 4,000 bytes.
     void filesDroppedFromAnotherProcessArriveAsFileURLs() {
         DropZone zone;
         QVERIFY(place(zone, zoneRect));
-        QVERIFY(startHelper("stowbay_dragsource", QStringList{"files"} + args(sourceRect)));
+        const QStringList paths{
+            "/tmp/report.txt",
+            "/tmp/line\nbreak",
+            "/tmp/tab\tstop",
+            "/tmp/-rf",
+            "/tmp/שלום.txt",
+            "/tmp" + QString("/" + QString(245, 'f')).repeated(15) + "/" + QString(255, 'n')};
+        QVERIFY(startHelper("stowbay_dragsource", QStringList{"files"} + args(sourceRect) + paths));
         QVERIFY(dragByHand(sourceRect.center(), zoneRect.center(), [&] { return zone.entered > 0; }));
         QTRY_VERIFY_WITH_TIMEOUT(zone.delivered.has_value(), 10000);
-        QCOMPARE(*zone.delivered, QList<QUrl>({QUrl::fromLocalFile("/tmp/report.txt"),
-                                               QUrl::fromLocalFile("/tmp/photo.png")}));
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls << QUrl::fromLocalFile(path);
+        QCOMPARE(*zone.delivered, urls);
     }
 
     // With the desktop's own workspace and clipboard; D's file is missing.

@@ -1,5 +1,6 @@
 // The real stowbay program, started as its own process on the test desktop (with its tray host), in
 // the test's own home folder.
+#include "FileBookmark.h"
 #include "SingleInstance.h"
 #include "StowbayItem.h"
 #include "TestSupport.h"
@@ -92,20 +93,12 @@ QByteArray storeOneItem(bool keepOnQuit) {
     QFile kept(QFileInfo(storedFile()).absolutePath() + "/kept.txt"), file(storedFile());
     if (!kept.open(QIODevice::WriteOnly) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
     const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    kept.close(); // with the bookmark Stowbay would renew it to, so only the quit writes
     const QByteArray compact =
-        StoredItems::encode({{QUuid::createUuid(), kept.fileName(), std::nullopt, "kept.txt", added, false}});
+        StoredItems::encode({{QUuid::createUuid(), kept.fileName(), FileBookmark::create(kept.fileName()),
+                              "kept.txt", added, false}});
     file.write(compact + "\n\n");
     return compact;
-}
-
-// The stored list as it reads with its bookmarks left out: Stowbay renews an item's bookmark from
-// the file at its path when it refreshes.
-QByteArray withoutBookmarks(const QByteArray &stored) {
-    std::optional<QList<StowbayItem>> items = StoredItems::decode(stored);
-    if (!items) return stored;
-    for (StowbayItem &item : *items)
-        item.bookmark.reset();
-    return StoredItems::encode(*items);
 }
 
 // True once process `pid` runs a thread whose name starts with `name`.
@@ -130,8 +123,8 @@ private slots:
     }
     void oneStowbayThatQuitsCleanly_data();
     void oneStowbayThatQuitsCleanly();
-    void theXServerGoingAway_data();
-    void theXServerGoingAway();
+    void hostsGoingAway_data();
+    void hostsGoingAway();
     void theCommandLine();
 
 private:
@@ -173,8 +166,6 @@ void tst_StowbayProcess::oneStowbayThatQuitsCleanly() {
     QProcess *stowbay = start(&processes);
     std::optional<QRect> icon;
     QTRY_VERIFY_WITH_TIMEOUT((icon = trayIcon(stowbay)), timeoutMs);
-    // A kept list is written once more at launch, with the bookmark the refresh made.
-    if (keepOnQuit) QTRY_VERIFY_WITH_TIMEOUT(storedContents().contains("bookmark"), timeoutMs);
     const QByteArray before = storedContents();
 
     QProcess *second = start(&processes);
@@ -204,34 +195,56 @@ void tst_StowbayProcess::oneStowbayThatQuitsCleanly() {
     }
     QCOMPARE(stowbay->exitStatus(), QProcess::NormalExit);
     QCOMPARE(stowbay->exitCode(), 0);
-    QCOMPARE(withoutBookmarks(storedContents()), keepOnQuit ? compact : QByteArray());
+    QCOMPARE(storedContents(), keepOnQuit ? compact : QByteArray());
     QCOMPARE(QFile::exists(storedFile()), keepOnQuit);
 }
 
-void tst_StowbayProcess::theXServerGoingAway_data() {
+void tst_StowbayProcess::hostsGoingAway_data() {
+    QTest::addColumn<bool>("trayHost"); // the tray host goes and comes back; else the X server goes
     QTest::addColumn<bool>("keepOnQuit");
-    QTest::newRow("keep items: written out") << true;
-    QTest::newRow("do not keep: deleted") << false;
+    QTest::newRow("tray host restarted: the icon comes back") << true << true;
+    QTest::newRow("X server, keep items: written out") << false << true;
+    QTest::newRow("X server, do not keep: deleted") << false << false;
 }
 
-// The X server ends under a running Stowbay (a crash, or the session's end): the quit sequence
-// still runs before the process ends.
-void tst_StowbayProcess::theXServerGoingAway() {
+// On a display of this test's own, with a tray host: the tray host ends and another one starts, and
+// the icon is taken into the new tray; or the X server ends under a running Stowbay (a crash, or the
+// session's end), and the quit sequence still runs before the process ends.
+void tst_StowbayProcess::hostsGoingAway() {
+    QFETCH(bool, trayHost);
     QFETCH(bool, keepOnQuit);
     const QByteArray compact = storeOneItem(keepOnQuit);
-    QProcess xvfb; // a display of this test's own, to take away
+    QProcess xvfb;
     xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
     QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine(), timeoutMs);
-    QProcess stowbay;
+    const QByteArray display = ":" + xvfb.readLine().trimmed();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine().trimmed()));
-    stowbay.setProcessEnvironment(environment);
+    environment.insert("DISPLAY", QString::fromLatin1(display));
+    QProcess tray, nextTray, stowbay;
+    for (QProcess *p : {&tray, &nextTray, &stowbay})
+        p->setProcessEnvironment(environment);
+    const QStringList trayArgs{"-c", QFINDTESTDATA("../../scripts/lib/tint2rc")};
+    tray.start("tint2", trayArgs);
     stowbay.setProcessChannelMode(QProcess::ForwardedChannels);
     stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
-    QTRY_VERIFY_WITH_TIMEOUT(hasThread(stowbay.processId(), "stowbay.store"), timeoutMs); // launched
-    xvfb.kill();
+    if (trayHost) {
+        Display *x = XOpenDisplay(display.constData());
+        QVERIFY(x);
+        const auto embedded = [&] { return windowOf(x, stowbay.processId(), Kind::trayIcon).has_value(); };
+        QTRY_VERIFY_WITH_TIMEOUT(embedded(), timeoutMs);
+        tray.kill();
+        QVERIFY(finished(&tray));
+        QTRY_VERIFY_WITH_TIMEOUT(!embedded(), timeoutMs);
+        nextTray.start("tint2", trayArgs);
+        QTRY_VERIFY_WITH_TIMEOUT(embedded(), timeoutMs);
+        XCloseDisplay(x);
+        stowbay.terminate();
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(hasThread(stowbay.processId(), "stowbay.store"), timeoutMs); // launched
+        xvfb.kill();
+    }
     QVERIFY(finished(&stowbay));
-    QCOMPARE(withoutBookmarks(storedContents()), keepOnQuit ? compact : QByteArray());
+    QCOMPARE(storedContents(), keepOnQuit ? compact : QByteArray());
     QCOMPARE(QFile::exists(storedFile()), keepOnQuit);
 }
 
