@@ -43,7 +43,7 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
     m_panel->setContentView(m_background);
     m_model.setEdge(m_settings.edge());
 
-    auto *root = new StowbayRootView(m_model, m_store, m_interaction, m_background);
+    auto *root = m_root = new StowbayRootView(m_model, m_store, m_interaction, m_background);
     root->setGeometry(m_background->rect());
     auto *layout = new QHBoxLayout(m_background);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -103,6 +103,10 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
 StowbayPanelController::~StowbayPanelController() {
     if (m_animation) m_animation->stop();
     delete m_panel;
+}
+
+StowbayContentView *StowbayPanelController::content() {
+    return m_root->content();
 }
 
 void StowbayPanelController::watchScreen(QScreen *screen) {

@@ -19,7 +19,9 @@
 class QAbstractAnimation;
 class QKeyEvent;
 class QTimer;
+class StowbayContentView;
 class StowbayInteraction;
+class StowbayRootView;
 class StowbayStore;
 
 class StowbayPanelController : public QObject {
@@ -70,6 +72,7 @@ public:
     PanelModel &model() { return m_model; }
     StowbayPanel &panel() { return *m_panel; }
     StowbayBackgroundView &background() { return *m_background; }
+    StowbayContentView *content();
 
     // Where the panel goes on a screen whose usable area (without panels and docks) is `visible`.
     static QRect expandedFrame(const QRect &visible, int itemCount, StowbayEdge edge);
@@ -110,6 +113,7 @@ private:
     PanelModel m_model;
     StowbayPanel *m_panel = nullptr;
     StowbayBackgroundView *m_background = nullptr;
+    StowbayRootView *m_root = nullptr;
     State m_state = State::hidden;
     QPointer<QScreen> m_screen;
     QString m_screenName; // screens are matched by name: a changed setup brings new screen objects

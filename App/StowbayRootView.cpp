@@ -5,13 +5,13 @@
 #include "TabHandleView.h"
 
 #include <QStackedLayout>
+#include <QTimer>
 
 StowbayRootView::StowbayRootView(PanelModel &model, StowbayStore &store, StowbayInteraction &interaction,
                                  QWidget *parent)
-    : QWidget(parent), m_model(model), m_stack(new QStackedLayout(this)), m_tab(new TabHandleView),
-      m_content(new StowbayContentView(model, store, interaction)) {
+    : QWidget(parent), m_model(model), m_store(store), m_interaction(interaction),
+      m_stack(new QStackedLayout(this)), m_tab(new TabHandleView) {
     m_stack->setContentsMargins(0, 0, 0, 0);
-    m_stack->addWidget(m_content);
     m_stack->addWidget(m_tab);
     m_tab->onClick = [this] {
         if (m_model.onTabClick) m_model.onTabClick();
@@ -19,7 +19,17 @@ StowbayRootView::StowbayRootView(PanelModel &model, StowbayStore &store, Stowbay
     connect(&m_model, &PanelModel::isTabChanged, this, &StowbayRootView::showFace);
     connect(&m_model, &PanelModel::edgeChanged, m_tab, &TabHandleView::setEdge);
     m_tab->setEdge(m_model.edge());
-    showFace();
+    // The full content takes a while to build: not while Stowbay starts (the panel is hidden or a
+    // tab then), but once it has settled, or when it is first shown if that comes sooner.
+    QTimer::singleShot(startupDelayMs, this, &StowbayRootView::content);
+}
+
+StowbayContentView *StowbayRootView::content() {
+    if (!m_content) {
+        m_content = new StowbayContentView(m_model, m_store, m_interaction);
+        m_stack->addWidget(m_content);
+    }
+    return m_content;
 }
 
 // Switches at once, without a transition; the content comes back with the drop zone unlit.
@@ -27,7 +37,7 @@ void StowbayRootView::showFace() {
     if (m_model.isTab()) {
         m_stack->setCurrentWidget(m_tab);
     } else if (m_stack->currentWidget() != m_content) {
-        m_content->setTargeted(false);
+        content()->setTargeted(false);
         m_stack->setCurrentWidget(m_content);
     }
 }

@@ -16,14 +16,19 @@ public:
     StowbayRootView(PanelModel &model, StowbayStore &store, StowbayInteraction &interaction,
                     QWidget *parent = nullptr);
 
+    static constexpr int startupDelayMs = 1000;
+
     TabHandleView *tabHandle() const { return m_tab; }
-    StowbayContentView *content() const { return m_content; }
+    // The full content, made the first time it is needed.
+    StowbayContentView *content();
 
 private:
     void showFace();
 
     PanelModel &m_model;
+    StowbayStore &m_store;
+    StowbayInteraction &m_interaction;
     QStackedLayout *m_stack;
     TabHandleView *m_tab;
-    StowbayContentView *m_content;
+    StowbayContentView *m_content = nullptr;
 };

@@ -23,9 +23,8 @@ struct FullPanel {
     StowbayPanelController controller{*fixture.store, *fixture.interaction, fixture.settings,
                                       [] { return false; }};
     FullPanel() {
-        controller.panel().setGeometry(controller.expandedFrame(QGuiApplication::primaryScreen()));
-        controller.panel().show();
-        QCoreApplication::processEvents();
+        controller.present(true);
+        QTest::qWait(500); // slid in
     }
 };
 
@@ -37,7 +36,7 @@ FullPanel &panel() {
 // Every row of the list painted, as when the list is scrolled through, plus the panel around it.
 void BM_PaintFullPanel(benchmark::State &state) {
     StowbayPanel &window = panel().controller.panel();
-    auto *content = window.findChild<StowbayContentView *>();
+    auto *content = panel().controller.content();
     QWidget *rows = content->list()->widget();
     QImage image(window.size() * 2, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(2);

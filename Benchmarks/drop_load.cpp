@@ -39,7 +39,7 @@ int main(int argc, char **argv) {
         int refused = -1;
         QObject::connect(f.store.get(), &StowbayStore::refusedWhenFull, [&](int count) { refused = count; });
         controller.present(true);
-        auto *content = controller.panel().findChild<StowbayContentView *>();
+        auto *content = controller.content();
         QTest::qWait(800); // the slide is over
 
         QElapsedTimer clock;

@@ -59,9 +59,11 @@ stop() {
 }
 
 cpu_ticks() { awk '{ print $14 + $15 }' /proc/"$pid"/stat; }
-switches() { # voluntary + involuntary context switches of every thread of $pid
-    cat /proc/"$pid"/task/*/status 2>/dev/null |
-        awk '/^(voluntary|nonvoluntary)_ctxt_switches/ { n += $2 } END { print n }'
+# "tid count" for every thread of $pid: its voluntary + involuntary context switches.
+thread_switches() {
+    for t in /proc/"$pid"/task/*; do
+        echo "$(basename "$t") $(awk '/ctxt_switches/ { n += $2 } END { print n }' "$t/status" 2>/dev/null)"
+    done
 }
 
 # measure PROGRAM CLASS
@@ -96,12 +98,15 @@ measure() {
     echo "memory 5 s after start: $(awk '/^VmRSS/ { print $2 " kB RSS" }' /proc/"$pid"/status), $(awk '/^Pss:/ { print $2 " kB Pss" }' /proc/"$pid"/smaps_rollup)"
     [ "$class" != stowbay ] || { [ "$(xwininfo -root -tree | grep -cE '16x96\+')" -gt 0 ] && echo "the tab is shown"; }
 
-    local before after
-    before=$(switches)
+    local before after woken
+    thread_switches >"$home/before"
     sleep "$idle"
-    after=$(switches)
-    echo "idle wake-ups: $((after - before)) in $idle s = $(awk -v n=$((after - before)) -v s="$idle" 'BEGIN { printf "%.3f", n / s }') per second"
+    thread_switches >"$home/after"
+    # Threads that ended meanwhile drop out; a new thread counts from zero.
+    woken=$(awk 'NR == FNR { b[$1] = $2; next } { n += $2 - b[$1] } END { print n }' "$home/before" "$home/after")
+    echo "idle wake-ups: $woken in $idle s = $(awk -v n="$woken" -v s="$idle" 'BEGIN { printf "%.3f", n / s }') per second"
 
+    local before after
     before=$(cpu_ticks)
     "$build/Benchmarks/stowbay_pointer_mover" 1000 10 >/dev/null
     after=$(cpu_ticks)

@@ -231,7 +231,7 @@ private slots:
     // Rows follow the store in order; the title, "Clear" and the subtitles follow the items.
     void content() {
         Panel p(words("A B"));
-        auto *content = p.controller.panel().findChild<StowbayContentView *>();
+        auto *content = p.controller.content();
         QVERIFY(content);
         QCOMPARE(content->titleLabel()->text(), "2 items");
         QVERIFY(content->clearButton()->isEnabled());

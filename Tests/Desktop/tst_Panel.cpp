@@ -113,7 +113,7 @@ private slots:
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
                      {"files", "100", "100", "300", "300", d.fileName()});
         QVERIFY(QTest::qWaitFor([&] { return output.contains("ready"); }, 10000));
-        auto *content = p.controller.panel().findChild<StowbayContentView *>();
+        auto *content = p.controller.content();
         const QPoint header = panel.topLeft() + QPoint(60, 18);
         QVERIFY(dragByHand({250, 250}, header, [&] { return content->targeted(); }));
         QTRY_COMPARE(p.store->items().size(), 4);
