@@ -175,12 +175,12 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
         "QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page "
         "{ background: none; height: 0; }"));
     auto *rows = new QWidget;
-    rows->setAutoFillBackground(false);
     m_rowsLayout = new QVBoxLayout(rows);
     m_rowsLayout->setContentsMargins(8, 0, 8, 0);
     m_rowsLayout->setSpacing(2);
     m_rowsLayout->addStretch(1);
     m_list->setWidget(rows);
+    rows->setAutoFillBackground(false); // the scroll area fills it otherwise: the panel shows through
     column->addWidget(m_list, 100);
 
     auto *dragAll = new QHBoxLayout;
