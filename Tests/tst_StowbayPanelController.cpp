@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QScreen>
+#include <QScrollArea>
 
 using State = StowbayPanelController::State;
 Q_DECLARE_METATYPE(StowbayEdge)
@@ -244,6 +245,7 @@ private slots:
         QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
         QCOMPARE(a->subtitle(), "Missing");
         QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder"); // whatever its size
+        QVERIFY(!content->list()->widget()->autoFillBackground()); // the dark panel shows through the list
     }
 };
 
