@@ -101,7 +101,7 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
 }
 
 StowbayPanelController::~StowbayPanelController() {
-    if (m_animation) m_animation->stop();
+    stopAnimation();
     delete m_panel;
 }
 
@@ -172,17 +172,19 @@ QRect StowbayPanelController::tabFrame(QScreen *screen) const {
     return tabFrame(screen->availableGeometry(), m_settings.edge());
 }
 
+std::function<void()> StowbayPanelController::stopAnimation() {
+    if (!m_animation) return {};
+    m_animation->disconnect(this);
+    m_animation->stop();
+    m_animation->deleteLater();
+    m_animation = nullptr;
+    return std::exchange(m_animationCompletion, {});
+}
+
 void StowbayPanelController::animate(const QRect &to, double alpha, double duration,
                                      const QEasingCurve &timing, std::function<void()> completion) {
     // A new move takes over from the one under way, which counts as over.
-    if (m_animation) {
-        QAbstractAnimation *old = m_animation;
-        old->disconnect(this);
-        old->stop();
-        old->deleteLater();
-        if (auto overtaken = std::exchange(m_animationCompletion, {}))
-            QMetaObject::invokeMethod(this, overtaken, Qt::QueuedConnection);
-    }
+    if (auto overtaken = stopAnimation()) QMetaObject::invokeMethod(this, overtaken, Qt::QueuedConnection);
     auto *group = new QParallelAnimationGroup(this);
     auto *frame = new QPropertyAnimation(m_panel, "geometry", group);
     frame->setEndValue(to);
@@ -219,7 +221,6 @@ void StowbayPanelController::present(bool pinned) {
         m_screenName = s->name();
         m_model.setIsTab(false);
         m_background->setCornerRadius(StowbayBackgroundView::expandedRadius);
-        if (m_animation) m_animation->stop();
         m_panel->setWindowOpacity(0);
         m_panel->setGeometry(slidOut(f));
         m_panel->orderFrontRegardless();
@@ -248,7 +249,6 @@ void StowbayPanelController::showTab(QScreen *s) {
     m_model.setIsTab(true);
     m_background->setCornerRadius(StowbayBackgroundView::tabRadius);
     const QRect f = tabFrame(s);
-    if (m_animation) m_animation->stop();
     m_panel->setWindowOpacity(0);
     m_panel->setGeometry(slidOut(f));
     m_panel->orderFrontRegardless();
@@ -374,12 +374,7 @@ void StowbayPanelController::relayout() {
     m_screen = s;
     m_screenName = s->name();
     ++m_generation;
-    if (m_animation) {
-        m_animation->disconnect(this);
-        m_animation->stop();
-        m_animation->deleteLater();
-        m_animationCompletion = {};
-    }
+    stopAnimation(); // its completion is overtaken by the new generation
     if (m_state == State::tab) {
         m_model.setIsTab(true);
         m_background->setCornerRadius(StowbayBackgroundView::tabRadius);

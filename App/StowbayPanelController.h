@@ -105,6 +105,8 @@ private:
     void collapseTimerFired();
     void invalidateCollapseTimer();
     void watchScreen(QScreen *screen);
+    // Ends the move under way, if any, and hands back its completion.
+    std::function<void()> stopAnimation();
 
     StowbayStore &m_store;
     StowbayInteraction &m_interaction;
