@@ -126,6 +126,7 @@ private slots:
     void hostsGoingAway_data();
     void hostsGoingAway();
     void theCommandLine();
+    void theSessionEnding();
 
 private:
     // Starts Stowbay; it is killed, if still running, when `owner` goes.
@@ -313,6 +314,33 @@ void tst_StowbayProcess::theCommandLine() {
     const auto stored = StoredItems::decode(storedContents());
     QVERIFY(stored && stored->size() == 1 && stored->first().path == dir + "f100");
     QCOMPARE(command({"list"}, dir), 3);
+}
+
+// A checkpoint, or a logout another program then cancels, asks Stowbay to save just as a logout does:
+// it runs on, and only the session's real end quits it, with the list written out.
+void tst_StowbayProcess::theSessionEnding() {
+    const QByteArray compact = storeOneItem(true);
+    QProcess manager, stowbay;
+    const auto expect = [&manager](const QByteArray &line) {
+        return QTest::qWaitFor([&] { return manager.canReadLine() && manager.readLine().trimmed() == line; },
+                               timeoutMs);
+    };
+    manager.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_sessionmanager", {});
+    QTRY_VERIFY_WITH_TIMEOUT(manager.canReadLine(), timeoutMs);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("SESSION_MANAGER", QString::fromLatin1(manager.readLine().trimmed()));
+    stowbay.setProcessEnvironment(environment);
+    stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
+    QVERIFY(expect("registered"));
+    manager.write("checkpoint\n");
+    QVERIFY(expect("hint 3") && expect("saved")); // never restarted by the session: autostart brings it back
+    QCOMPARE(command({"list"}, QDir::tempPath()), 0);
+    QCOMPARE(stowbay.state(), QProcess::Running);
+    manager.write("logout\n");
+    QVERIFY(expect("saved") && finished(&stowbay));
+    QCOMPARE(storedContents(), compact);
+    manager.closeWriteChannel();
+    QVERIFY(finished(&manager));
 }
 
 STOWBAY_TEST_MAIN(tst_StowbayProcess)
