@@ -7,6 +7,7 @@
 #include "InteractionFixture.h"
 #include "StowbayContentView.h"
 #include "StowbayPanelController.h"
+#include "StowbayRootView.h"
 #include "TestSupport.h"
 
 #include <QDropEvent>
@@ -16,6 +17,24 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+
+namespace {
+// The list as a drop from another program brings it: the bytes of text/uri-list, handed out as they
+// are, as Qt's own drop data does (a plain QMimeData would parse them into URLs and write them back).
+class DroppedList : public QMimeData {
+public:
+    explicit DroppedList(QByteArray list) : m_list(std::move(list)) {}
+    QStringList formats() const override { return {QStringLiteral("text/uri-list")}; }
+
+protected:
+    QVariant retrieveData(const QString &type, QMetaType) const override {
+        return type == QLatin1String("text/uri-list") ? QVariant(m_list) : QVariant();
+    }
+
+private:
+    QByteArray m_list;
+};
+} // namespace
 
 int main(int argc, char **argv) {
     TestSupport::isolateHome();
@@ -40,7 +59,7 @@ int main(int argc, char **argv) {
         QObject::connect(f.store.get(), &StowbayStore::refusedWhenFull, [&](int count) { refused = count; });
         controller.present(true);
         auto *content = controller.content();
-        QTest::qWait(800); // the slide is over
+        QTest::qWait(StowbayRootView::startupDelayMs + 200); // the slide is over, start-up has settled
 
         QElapsedTimer clock;
         qint64 last = 0, longest = 0;
@@ -65,8 +84,7 @@ int main(int argc, char **argv) {
         before.exec();
         last = clock.nsecsElapsed();
 
-        auto *data = new QMimeData;
-        data->setData(QStringLiteral("text/uri-list"), uriList);
+        auto *data = new DroppedList(uriList);
         const QPoint at = content->rect().center();
         // Qt hands a drop to the widget that took the drag's entry.
         QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
