@@ -3,6 +3,7 @@
 #include "StowbayContentView.h"
 #include "StowbayPanel.h"
 #include "TabHandleView.h"
+#include "Workspace.h"
 
 #include <QStackedLayout>
 #include <QTimer>
@@ -20,8 +21,12 @@ StowbayRootView::StowbayRootView(PanelModel &model, StowbayStore &store, Stowbay
     connect(&m_model, &PanelModel::edgeChanged, m_tab, &TabHandleView::setEdge);
     m_tab->setEdge(m_model.edge());
     // The full content takes a while to build: not while Stowbay starts (the panel is hidden or a
-    // tab then), but once it has settled, or when it is first shown if that comes sooner.
-    QTimer::singleShot(startupDelayMs, this, &StowbayRootView::content);
+    // tab then), but once it has settled, or when it is first shown if that comes sooner. The
+    // rows' icons are made ready then too, rather than at the first drop.
+    QTimer::singleShot(startupDelayMs, this, [this] {
+        content();
+        Workspace::shared().prepareIcons();
+    });
 }
 
 StowbayContentView *StowbayRootView::content() {

@@ -61,6 +61,10 @@ void DesktopWorkspace::prepareIcons() {
     m_generic = themed({QStringLiteral("application-x-generic"), QStringLiteral("text-x-generic"),
                         QStringLiteral("x-office-document")},
                        styleFile);
+    // A file type's own icon name is often missing from the theme, which then reads the themes it
+    // inherits from; the first image read loads the image formats.
+    const QMimeType text = QMimeDatabase().mimeTypeForName(QStringLiteral("text/plain"));
+    themed({text.iconName(), text.genericIconName()}, m_generic).pixmap(32);
 }
 
 void DesktopWorkspace::open(const QUrl &url) {

@@ -20,6 +20,9 @@ public:
     virtual QIcon icon(const QString &path) = 0;
     // The plain document icon, the same image on every call.
     virtual QIcon genericDocumentIcon() = 0;
+    // Does ahead of time the slow part of the first icon: finding and reading the icon themes, the
+    // file types and the image formats.
+    virtual void prepareIcons() {}
 
     static Workspace &shared();
     // Replaces the shared workspace (tests); nullptr puts the desktop one back.
@@ -33,14 +36,13 @@ public:
     void activateFileViewerSelecting(const QList<QUrl> &urls) override;
     QIcon icon(const QString &path) override;
     QIcon genericDocumentIcon() override;
+    // Also done the first time an icon is asked for.
+    void prepareIcons() override;
 
     // Opens the distinct folders that hold the files; what happens when no file manager answers.
     static void openParentFolders(const QList<QUrl> &urls);
 
 private:
-    // Finds an icon theme the first time an icon is asked for, not at start: reading a theme's
-    // index takes a while, and the panel shows no icon before it first slides in.
-    void prepareIcons();
     QIcon themed(const QStringList &names, const QIcon &fallback) const;
 
     bool m_prepared = false;
