@@ -189,8 +189,9 @@ private slots:
         QTRY_COMPARE(p.interaction->selection(), p.set(words(selectedAfter))); // pruned later
     }
 
-    // The launch tab, the panel growing with the items, a new edge taking the tab at once, and an
-    // empty panel going away on Escape.
+    // The launch tab, and a new edge taking the tab at once. The panel grows with the items; its
+    // rows stay in place, and the title, "Clear" and the subtitles follow the items. An empty panel
+    // goes away on Escape.
     void followsStoreAndEdge() {
         Panel empty(QStringList{});
         empty.controller.showTabIfNeeded();
@@ -207,35 +208,30 @@ private slots:
         p.controller.present(true);
         const QRect two = p.expanded();
         QVERIFY(p.restsAt(two));
+        StowbayContentView *content = p.controller.content();
+        QCOMPARE(content->titleLabel()->text(), "2 items");
+        ItemRowView *a = content->row(p.id("A"));
         p.store->add(p.urls(words("C D E")));
         QTRY_COMPARE(p.store->items().size(), 5);
         QTRY_COMPARE(p.frame(), p.expanded());
         QCOMPARE(p.frame().height(), two.height() + 3 * StowbayPanelController::rowHeight);
+        QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
+        p.store->setPinned({p.id("A")}, true);
+        QVERIFY(content->clearButton()->isEnabled());
         p.store->clear();
+        QCOMPARE(content->titleLabel()->text(), "1 item");
+        QVERIFY(!content->clearButton()->isEnabled()); // only pinned items left
+        QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
+        QCOMPARE(a->subtitle(), "Missing");
+        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder"); // whatever its size
+        QVERIFY(!content->list()->widget()->autoFillBackground()); // the dark panel shows through the list
+
+        p.store->remove({p.id("A")});
         QTRY_COMPARE(p.frame().height(), StowbayPanelController::emptyHeight);
         QCOMPARE(p.controller.state(), State::expanded);
         p.key(Qt::Key_Escape); // empty: no tab
         QCOMPARE(p.controller.state(), State::hidden);
         QTRY_VERIFY(!p.controller.panel().isVisible());
-    }
-
-    // Rows follow the store in order; the title, "Clear" and the subtitles follow the items.
-    void content() {
-        Panel p(words("A B"));
-        auto *content = p.controller.content();
-        QVERIFY(content);
-        QCOMPARE(content->titleLabel()->text(), "2 items");
-        QVERIFY(content->clearButton()->isEnabled());
-        ItemRowView *a = content->row(p.id("A"));
-        p.store->setPinned(p.ids(words("A B")), true);
-        QVERIFY(!content->clearButton()->isEnabled());
-        p.store->remove({p.id("B")});
-        QCOMPARE(content->titleLabel()->text(), "1 item");
-        QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
-        QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
-        QCOMPARE(a->subtitle(), "Missing");
-        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder"); // whatever its size
-        QVERIFY(!content->list()->widget()->autoFillBackground()); // the dark panel shows through the list
     }
 };
 
