@@ -23,9 +23,7 @@ QByteArray edited(const QByteArray &from, const QByteArray &to) {
     return "[" + QByteArray(kElement).replace(from, to) + "]";
 }
 
-QByteArray storedBytes() {
-    return TestSupport::contents(StowbayStore::fileURL());
-}
+using TestSupport::storedContents;
 
 StowbayItem storedItem(const QString &path, qint64 age, bool pinned = false) {
     return {QUuid::createUuid(), path, {}, "n", QDateTime::currentDateTimeUtc().addSecs(-age), pinned};
@@ -170,7 +168,7 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     QVERIFY(saved.wait(5000));
     QVERIFY(!saved.wait(1000));
     QCOMPARE(saved.size(), 1);
-    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     const QDir folder = QFileInfo(StowbayStore::fileURL()).absoluteDir();
     const QStringList aside = folder.entryList({"stowbay.json.unreadable-*"});
     QCOMPARE(aside.size(), 1);
@@ -182,7 +180,7 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     store.add({QUrl::fromLocalFile(makeFile("b.txt"))});
     store.flush();
     QCOMPARE(store.items().size(), 2);
-    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     QTRY_COMPARE(saved.size(), 2);
 
     // With the I/O thread stuck, the flush writes from the main thread once its wait is over.
@@ -190,7 +188,7 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     store.runOnIOThread([&stuck] { stuck.acquire(); });
     store.setPinned({store.items().first().id}, true);
     store.flush();
-    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     stuck.release();
     QTRY_COMPARE(saved.size(), 3);
 
@@ -218,7 +216,7 @@ void tst_StowbayStore::storedFileSurvivesKills() {
         writer.kill();
         QVERIFY(writer.waitForFinished());
         const int reported = writer.readAllStandardOutput().trimmed().split(' ').last().toInt();
-        const std::optional<QList<StowbayItem>> stored = StoredItems::decode(storedBytes());
+        const std::optional<QList<StowbayItem>> stored = StoredItems::decode(storedContents());
         QVERIFY2(stored, "a kill left an unreadable file");
         last = stored->last().name.toInt();
         QVERIFY(last == reported || last == reported + 1);
@@ -286,8 +284,8 @@ void tst_StowbayStore::add() {
     QCOMPARE(paths(store.items()), keptPaths.replaceInStrings("{}", m_files));
     QCOMPARE(store.items().last().name, keptPaths.last().section('/', -1));
     QCOMPARE(saved.wait(keptPaths.size() > 1 ? 5000 : 800), keptPaths.size() > 1);
-    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
-    QCOMPARE(paths(StoredItems::decode(storedBytes()).value_or(QList<StowbayItem>{})), keptPaths);
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
+    QCOMPARE(paths(StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{})), keptPaths);
 }
 
 void tst_StowbayStore::addStopsAtCapacity() {
@@ -326,7 +324,7 @@ void tst_StowbayStore::editsAndTheirSaves() {
     QCOMPARE(paths(store.items()), (QStringList{m_files + "/b", m_files + "/d"}));
     QCOMPARE(store.infos().size(), 2);
     QVERIFY(saved.wait(5000));
-    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     QCOMPARE(mode(StowbayStore::fileURL()), 0600);
 
     // Nothing to remove or clear: no save.
@@ -347,7 +345,7 @@ void tst_StowbayStore::editsAndTheirSaves() {
     }
     QCOMPARE(failed.size(), 1);
     QVERIFY(failed.first().first().toString().contains(folder));
-    QCOMPARE(storedBytes(), StoredItems::encode(store.items()));
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
 }
 
 void tst_StowbayStore::loadsAndPurges_data() {
@@ -375,7 +373,7 @@ void tst_StowbayStore::loadsAndPurges() {
     store.purgeExpired();
     QCOMPARE(paths(store.items()).replaceInStrings("/f/", ""), remaining);
     QCOMPARE(store.infos().size(), remaining.size());
-    QCOMPARE(storedBytes(), onDisk);
+    QCOMPARE(storedContents(), onDisk);
 }
 
 void tst_StowbayStore::refreshFollowsMovedFiles_data() {
@@ -420,7 +418,7 @@ void tst_StowbayStore::refreshFollowsMovedFiles() {
         // Only the first refresh of a followed or rewritten file saves (its new bookmark), once.
         if ((followed || rewritten) && refresh == 0) QVERIFY(saved.wait(5000));
         QVERIFY(!saved.wait(800));
-        QCOMPARE(paths(*StoredItems::decode(storedBytes())), QStringList{expected});
+        QCOMPARE(paths(*StoredItems::decode(storedContents())), QStringList{expected});
     }
 }
 
