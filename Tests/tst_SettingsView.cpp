@@ -135,7 +135,6 @@ private slots:
         int beeped = 0;
         recorder.beep = [&] { ++beeped; };
         recorder.changeButton()->click();
-        QCOMPARE(recorder.shortcutText()->text(), QString("Press a shortcut…"));
         QCOMPARE(f.platform.held, 0); // the current shortcut cannot fire while recording
 
         if (key == Qt::Key_unknown)
@@ -160,7 +159,6 @@ private slots:
         view.launchAtLoginToggle()->click();
         QVERIFY(!view.launchAtLoginToggle()->isChecked());
         QVERIFY(!view.loginErrorText()->isHidden() && !view.loginErrorText()->text().isEmpty());
-        QCOMPARE(view.loginErrorText()->palette().color(QPalette::WindowText), QColor(Qt::red));
         blocker.remove();
     }
 
