@@ -31,9 +31,18 @@ inline QString isolateHome() {
 inline QString storedFilePath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Stowbay/stowbay.json";
 }
-inline QByteArray storedContents() {
-    QFile file(storedFilePath());
+inline QByteArray contents(const QString &path) {
+    QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+inline QByteArray storedContents() {
+    return contents(storedFilePath());
+}
+// Writes `bytes` to `path`, making its folder first.
+inline void writeFile(const QString &path, const QByteArray &bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(bytes);
 }
 
 } // namespace TestSupport

@@ -32,10 +32,7 @@ private:
         return {QUuid::createUuid(), file.fileName(), std::nullopt, name, added, pinned};
     }
     void store(const QList<StowbayItem> &items) {
-        QDir().mkpath(QFileInfo(storedFilePath()).absolutePath());
-        QFile file(storedFilePath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(StoredItems::encode(items));
+        TestSupport::writeFile(storedFilePath(), StoredItems::encode(items));
     }
 
     QTemporaryDir m_files;
@@ -52,12 +49,10 @@ private slots:
     // or deletes the stored file.
     void launchToQuit() {
         QFETCH(bool, keepOnQuit);
-        const StowbayItem weekOld = item("week-old", 8 * 86400);
-        const StowbayItem pinnedGone = item("gone", 8 * 86400, true, false);
-        const StowbayItem dayOld = item("day-old", 2 * 86400);
-        const StowbayItem hourOld = item("hour-old", 2 * 3600);
-        const StowbayItem fresh = item("fresh", 60);
-        store({weekOld, pinnedGone, dayOld, hourOld, fresh});
+        const StowbayItem pinnedGone = item("gone", 8 * 86400, true, false),
+                          dayOld = item("day-old", 2 * 86400), hourOld = item("hour-old", 2 * 3600),
+                          fresh = item("fresh", 60);
+        store({item("week-old", 8 * 86400), pinnedGone, dayOld, hourOld, fresh});
         MemoryUserDefaults defaults;
         defaults.setValue("autoClear", "week");
         AppSettings settings(defaults);
@@ -91,11 +86,9 @@ private slots:
         QSignalSpy saves(&delegate.store(), &StowbayStore::saved);
         delegate.applicationWillTerminate(); // well before the save delay is over
         if (keepOnQuit) {
-            QFile file(storedFilePath());
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), StoredItems::encode(delegate.store().items())); // with the added one
+            QCOMPARE(TestSupport::storedContents(),
+                     StoredItems::encode(delegate.store().items())); // with the added one
         } else {
-            QVERIFY(!QFile::exists(storedFilePath()));
             QVERIFY(!saves.wait(3 * StowbayStore::saveDelayMs));
             QVERIFY(!QFile::exists(storedFilePath()));
         }

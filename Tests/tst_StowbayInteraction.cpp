@@ -176,12 +176,10 @@ private slots:
         QTest::addColumn<QString>("pinned");
         QTest::addColumn<QString>("pinTitle");
         QTest::addColumn<bool>("filesOn"); // Show in Folder, Open and Preview
-        QTest::newRow("mixed pinned, E missing") << "A B E"
-                                                 << "A"
-                                                 << "Pin" << true;
-        QTest::newRow("all missing, all pinned") << "E"
-                                                 << "E"
-                                                 << "Unpin" << false;
+        // clang-format off
+        QTest::newRow("mixed pinned, E missing") << "A B E" << "A" << "Pin" << true;
+        QTest::newRow("all missing, all pinned") << "E" << "E" << "Unpin" << false;
+        // clang-format on
     }
 
     void contextMenu() {
@@ -270,13 +268,12 @@ private slots:
         RecordingWorkspace workspace;
         Workspace::setShared(&workspace);
         const QString path = "/tmp/stowbay-icon-test/report.pdf";
-        const QIcon own = IconCache::icon(path, true);
-        const QIcon missing = IconCache::icon(path, false);
+        const QIcon own = IconCache::icon(path, true), missing = IconCache::icon(path, false);
         QVERIFY(own.cacheKey() != missing.cacheKey());
         QCOMPARE(missing.cacheKey(), workspace.generic.cacheKey());
         QCOMPARE(IconCache::icon(path, true).cacheKey(), own.cacheKey());
         QCOMPARE(IconCache::icon(path, false).cacheKey(), missing.cacheKey());
-        QCOMPARE(workspace.iconsAsked, QStringList({path, "generic"}));
+        QCOMPARE(workspace.iconsAsked, QStringList({path, "generic"})); // each asked once
         QCOMPARE(IconCache::icon("/tmp/stowbay-icon-test/other", false).cacheKey(), missing.cacheKey());
         Workspace::setShared(nullptr);
     }
