@@ -49,9 +49,7 @@ inline QRect placeWindow(const QString &name, QPoint at, QSize size = {800, 480}
     run("xdotool",
         {"windowsize", "--sync", id, QString::number(size.width()), QString::number(size.height())});
     run("xdotool", {"windowmove", "--sync", id, QString::number(at.x()), QString::number(at.y())});
-    const QString geometry = run("xdotool", {"getwindowgeometry", "--shell", id});
-    return QRect(field(geometry, "X"), field(geometry, "Y"), field(geometry, "WIDTH"),
-                 field(geometry, "HEIGHT"));
+    return shownAt(id);
 }
 
 } // namespace DesktopWindows

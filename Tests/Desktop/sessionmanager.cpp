@@ -1,7 +1,7 @@
 // A session manager for one client, driven from standard input: it prints the SESSION_MANAGER value
 // to give the client, then "registered", "saved" after each save, "hint N" for a restart style hint
 // and "closed". The line "checkpoint" asks for a save that ends nothing; "logout" asks for the save
-// of a session that ends, and then tells the client to die.
+// of a session that ends, then tells the client to die, and this program ends with it.
 #include <X11/SM/SMlib.h>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +49,7 @@ void closeConnection(SmsConn conn, SmPointer, int count, char **reasons) {
     client = nullptr;
     ice = nullptr;
     say("closed");
+    if (dying) std::exit(0);
 }
 
 Status newClient(SmsConn conn, SmPointer, unsigned long *mask, SmsCallbacks *callbacks, char **) {
@@ -63,11 +64,7 @@ Status newClient(SmsConn conn, SmPointer, unsigned long *mask, SmsCallbacks *cal
     callbacks->save_yourself_done.callback = saveDone;
     callbacks->close_connection.callback = closeConnection;
     callbacks->set_properties.callback = setProperties;
-    callbacks->delete_properties.callback = [](SmsConn, SmPointer, int count, char **names) {
-        for (int i = 0; i < count; ++i)
-            std::free(names[i]);
-        std::free(names);
-    };
+    callbacks->delete_properties.callback = [](SmsConn, SmPointer, int, char **) {};
     callbacks->get_properties.callback = [](SmsConn c, SmPointer) { SmsReturnProperties(c, 0, nullptr); };
     return 1;
 }

@@ -39,7 +39,11 @@ private slots:
         };
     }
 
-    void pressCallsTheHandlerOnTheMainThreadWhateverTheLocks() {
+    // Pressed with or without Num Lock and Caps Lock, the shortcut calls the handler on the main
+    // thread and the focused window never sees it. Registered anew, it leaves the old combination to
+    // the focused window. Another program holds Ctrl+Alt+K, though only with Num Lock on: the program
+    // lets go of the old combination and holds none of the variants of the new one that were free.
+    void pressReRegisterAndRefusal() {
         manager.registerHotKey(1, 0x1800); // Ctrl+Alt+S
         QVERIFY(manager.isRegistered());
         const KeySym locks[] = {NoSymbol, XK_Num_Lock, XK_Caps_Lock};
@@ -50,19 +54,13 @@ private slots:
             if (locks[i] != NoSymbol) x.chord({locks[i]}); // off
         }
         QVERIFY(!recorder.keys.contains(Qt::Key_S));
-    }
 
-    void reRegisteringMovesTheShortcutAndARefusalLeavesNone() {
-        manager.registerHotKey(1, 0x1800);
         manager.registerHotKey(2, 0x1800); // Ctrl+Alt+D
-        const int before = calls;
         x.chord({XK_Control_L, XK_Alt_L, XK_s});
-        QTRY_VERIFY(recorder.keys.contains(Qt::Key_S)); // no longer taken by the program
+        QTRY_VERIFY(recorder.keys.contains(Qt::Key_S));
         x.chord({XK_Control_L, XK_Alt_L, XK_d});
-        QTRY_COMPARE(calls, before + 1);
+        QTRY_COMPARE(calls, 4);
 
-        // Another program holds Ctrl+Alt+K, though only with NumLock on: the program lets go of the old
-        // combination and holds none of the variants of the new one that were free.
         Display *other = XOpenDisplay(nullptr);
         XGrabKey(other, XKeysymToKeycode(other, XK_k), ControlMask | Mod1Mask | Mod2Mask,
                  DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
@@ -72,7 +70,7 @@ private slots:
         x.chord({XK_Control_L, XK_Alt_L, XK_d});
         x.chord({XK_Control_L, XK_Alt_L, XK_k});
         QTRY_VERIFY(recorder.keys.contains(Qt::Key_D) && recorder.keys.contains(Qt::Key_K));
-        QCOMPARE(calls, before + 1);
+        QCOMPARE(calls, 4);
         XCloseDisplay(other);
     }
 };

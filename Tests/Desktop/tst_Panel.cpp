@@ -97,12 +97,18 @@ private slots:
         QVERIFY2(between >= 5, qPrintable(QString("only %1 frames between").arg(between)));
     }
 
-    // Files dragged by another process over the header light the zone and land on the stowbay.
+    // Files dragged by another process over the header light the zone and land on the stowbay,
+    // whatever their names: a newline, a tab, a leading dash, right-to-left text, 255 bytes, a path
+    // of about 4,000 bytes.
     void dropFromAnotherProcess() {
         Panel p;
-        QFile d(p.dir.filePath("dropped.txt"));
-        QVERIFY(d.open(QIODevice::WriteOnly));
-        d.close();
+        const QString deep = p.dir.path() + QString("/" + QString(245, 'f')).repeated(15);
+        const QStringList paths{p.dir.filePath("line\nbreak"), p.dir.filePath("tab\tstop"),
+                                p.dir.filePath("-rf"), p.dir.filePath("שלום.txt"),
+                                deep + "/" + QString(255, 'n')};
+        QVERIFY(QDir().mkpath(deep));
+        for (const QString &path : paths)
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
         p.controller.present(true);
         const QRect panel = p.controller.expandedFrame(p.screen());
         QVERIFY(p.restsAt(panel));
@@ -111,13 +117,14 @@ private slots:
         connect(&source, &QProcess::readyReadStandardOutput, this,
                 [&] { output += source.readAllStandardOutput(); });
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
-                     {"files", "100", "100", "300", "300", d.fileName()});
+                     QStringList{"files", "100", "100", "300", "300"} + paths);
         QVERIFY(QTest::qWaitFor([&] { return output.contains("ready"); }, 10000));
         auto *content = p.controller.content();
-        const QPoint header = panel.topLeft() + QPoint(60, 18);
-        QVERIFY(dragByHand({250, 250}, header, [&] { return content->targeted(); }));
-        QTRY_COMPARE(p.store->items().size(), 4);
-        QCOMPARE(p.store->items().last().path, d.fileName());
+        QVERIFY(
+            dragByHand({250, 250}, panel.topLeft() + QPoint(60, 18), [&] { return content->targeted(); }));
+        QTRY_COMPARE(p.store->items().size(), 3 + paths.size());
+        for (int i = 0; i < paths.size(); ++i)
+            QCOMPARE(p.store->items()[3 + i].path, paths[i]);
         QVERIFY(!content->targeted());
         source.kill();
         source.waitForFinished();
@@ -144,8 +151,7 @@ private slots:
         x.button(true);
         x.button(false);
         QTRY_VERIFY(p.controller.panel().isActiveWindow());
-        x.key(XK_Escape, true);
-        x.key(XK_Escape, false);
+        x.chord({XK_Escape});
         QTRY_COMPARE(p.controller.state(), State::tab);
         QTRY_COMPARE(inputFocus(x.display()), before);
     }
