@@ -62,9 +62,10 @@ void DesktopWorkspace::prepareIcons() {
                         QStringLiteral("x-office-document")},
                        styleFile);
     // A file type's own icon name is often missing from the theme, which then reads the themes it
-    // inherits from; the first image read loads the image formats.
+    // inherits from. (Images are left to the first paint: loading the image formats now would
+    // cost half a megabyte for a few milliseconds.)
     const QMimeType text = QMimeDatabase().mimeTypeForName(QStringLiteral("text/plain"));
-    themed({text.iconName(), text.genericIconName()}, m_generic).pixmap(32);
+    themed({text.iconName(), text.genericIconName()}, m_generic);
 }
 
 void DesktopWorkspace::open(const QUrl &url) {

@@ -20,8 +20,8 @@ public:
     virtual QIcon icon(const QString &path) = 0;
     // The plain document icon, the same image on every call.
     virtual QIcon genericDocumentIcon() = 0;
-    // Does ahead of time the slow part of the first icon: finding and reading the icon themes, the
-    // file types and the image formats.
+    // Does ahead of time the slow part of the first icon: finding and reading the icon themes and
+    // the file types.
     virtual void prepareIcons() {}
 
     static Workspace &shared();
