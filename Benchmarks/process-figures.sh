@@ -2,7 +2,8 @@
 # Whole-process figures of the running program on a private X desktop with a tray host, from a
 # Release build, beside the smallest Qt program with a tray icon (Benchmarks/minimal_tray.cpp)
 # measured the same way in the same run:
-#   start-up   time from exec to the tray icon being embedded in the tray (best and median of N runs)
+#   start-up   time from exec to the tray icon being embedded in the tray (best and median of N runs,
+#              the two programs' runs taking turns)
 #   to idle    time from exec until the process's CPU time stops growing for 300 ms
 #   memory     VmRSS and Pss 5 s after start
 #   wake-ups   context switches of all its threads per second while idle (default over 30 s)
@@ -13,7 +14,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 runs=${1:-5}
-idle=${2:-30}
+idle_s=${2:-30}
 
 build=${STOWBAY_RELEASE_BUILD:-$root/build-release}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTOWBAY_TESTS=OFF -DSTOWBAY_BENCHMARKS=ON >/dev/null
@@ -66,55 +67,62 @@ thread_switches() {
     done
 }
 
-# measure PROGRAM CLASS
-measure() {
-    local program=$1 class=$2 times=() idles=() run t0 ms last ticks now quiet
-    for run in $(seq 1 "$runs"); do
-        t0=$(now_ns)
-        start "$program"
-        until tray_icon_shown "$class"; do
-            kill -0 "$pid" 2>/dev/null || { echo "$program exited"; exit 1; }
-            [ $(( ($(now_ns) - t0) / 1000000 )) -lt 20000 ] || { echo "no tray icon after 20 s"; exit 1; }
-            sleep 0.005
-        done
-        times+=($(( ($(now_ns) - t0) / 1000000 )))
-        # To idle: the last moment the CPU time grew, once it has not for 300 ms.
-        last=$(now_ns) ticks=$(cpu_ticks) quiet=0
-        while [ $quiet -lt 30 ]; do
-            sleep 0.01
-            now=$(cpu_ticks)
-            if [ "$now" != "$ticks" ]; then ticks=$now last=$(now_ns) quiet=0; else quiet=$((quiet + 1)); fi
-        done
-        idles+=($(( (last - t0) / 1000000 )))
-        [ "$run" -eq "$runs" ] || stop
+# launch PROGRAM CLASS: starts it and waits for its tray icon; sets shown_ms and idle_ms, the time from
+# exec to the icon and to idle (the last moment the CPU time grew, once it has not for 300 ms).
+launch() {
+    local t0 last ticks now quiet
+    t0=$(now_ns)
+    start "$1"
+    until tray_icon_shown "$2"; do
+        kill -0 "$pid" 2>/dev/null || { echo "$1 exited" >&2; exit 1; }
+        [ $(( ($(now_ns) - t0) / 1000000 )) -lt 20000 ] || { echo "no tray icon after 20 s" >&2; exit 1; }
+        sleep 0.005
     done
-    local sorted
-    sorted=$(printf '%s\n' "${times[@]}" | sort -n)
-    echo "start-up to tray icon: best $(echo "$sorted" | head -1) ms, median $(echo "$sorted" | sed -n "$(( (runs + 1) / 2 ))p") ms (${times[*]})"
-    sorted=$(printf '%s\n' "${idles[@]}" | sort -n)
-    echo "start-up to idle:      median $(echo "$sorted" | sed -n "$(( (runs + 1) / 2 ))p") ms (${idles[*]})"
+    shown_ms=$(( ($(now_ns) - t0) / 1000000 ))
+    last=$(now_ns) ticks=$(cpu_ticks) quiet=0
+    while [ $quiet -lt 30 ]; do
+        sleep 0.01
+        now=$(cpu_ticks)
+        if [ "$now" != "$ticks" ]; then ticks=$now last=$(now_ns) quiet=0; else quiet=$((quiet + 1)); fi
+    done
+    idle_ms=$(( (last - t0) / 1000000 ))
+}
 
+median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+
+# The start-up runs of the two programs take turns, so that both meet the same machine.
+programs=("$build/Benchmarks/stowbay_minimal_tray" "$build/stowbay")
+classes=(stowbay_minimal_tray stowbay)
+declare -a shown idle
+for run in $(seq 1 "$runs"); do
+    for i in 0 1; do
+        launch "${programs[$i]}" "${classes[$i]}"
+        shown[$i]+="$shown_ms " idle[$i]+="$idle_ms "
+        stop
+    done
+done
+
+for i in 0 1; do
+    [ "$i" -eq 0 ] && echo "== the smallest tray program" || echo "== Stowbay"
+    # shellcheck disable=SC2086
+    echo "start-up to tray icon: best $(printf '%s\n' ${shown[$i]} | sort -n | head -1) ms, median $(median ${shown[$i]}) ms (${shown[$i]% })"
+    # shellcheck disable=SC2086
+    echo "start-up to idle:      median $(median ${idle[$i]}) ms (${idle[$i]% })"
+    launch "${programs[$i]}" "${classes[$i]}"
     sleep 5
     echo "memory 5 s after start: $(awk '/^VmRSS/ { print $2 " kB RSS" }' /proc/"$pid"/status), $(awk '/^Pss:/ { print $2 " kB Pss" }' /proc/"$pid"/smaps_rollup)"
-    [ "$class" != stowbay ] || { [ "$(xwininfo -root -tree | grep -cE '16x96\+')" -gt 0 ] && echo "the tab is shown"; }
+    [ "$i" -eq 0 ] || { [ "$(xwininfo -root -tree | grep -cE '16x96\+')" -gt 0 ] && echo "the tab is shown"; }
 
-    local before after woken
     thread_switches >"$home/before"
-    sleep "$idle"
+    sleep "$idle_s"
     thread_switches >"$home/after"
     # Threads that ended meanwhile drop out; a new thread counts from zero.
     woken=$(awk 'NR == FNR { b[$1] = $2; next } { n += $2 - b[$1] } END { print n }' "$home/before" "$home/after")
-    echo "idle wake-ups: $woken in $idle s = $(awk -v n="$woken" -v s="$idle" 'BEGIN { printf "%.3f", n / s }') per second"
+    echo "idle wake-ups: $woken in $idle_s s = $(awk -v n="$woken" -v s="$idle_s" 'BEGIN { printf "%.3f", n / s }') per second"
 
-    local before after
     before=$(cpu_ticks)
     "$build/Benchmarks/stowbay_pointer_mover" 1000 10 >/dev/null
     after=$(cpu_ticks)
     echo "pointer moving 10 s, no drag: $(( (after - before) * 1000 / $(getconf CLK_TCK) )) ms CPU"
     stop
-}
-
-echo "== the smallest tray program"
-measure "$build/Benchmarks/stowbay_minimal_tray" stowbay_minimal_tray
-echo "== Stowbay"
-measure "$build/stowbay" stowbay
+done
