@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(p.controller.state(), State::tab);
     }
 
-    // Another client sees the panel pass through frames between the slid-out place and its own.
+    // Another client sees the panel, shown, pass through frames between the slid-out place and its own.
     void slideIsSeenFrameByFrame() {
         Panel p;
         const QRect target = p.controller.expandedFrame(p.screen());
@@ -80,7 +80,10 @@ private slots:
             while (!stop) {
                 Window child;
                 int x = 0, y = 0;
-                if (XTranslateCoordinates(other.display(), Window(p.window()),
+                XWindowAttributes a;
+                if (XGetWindowAttributes(other.display(), Window(p.window()), &a) &&
+                    a.map_state == IsViewable &&
+                    XTranslateCoordinates(other.display(), Window(p.window()),
                                           DefaultRootWindow(other.display()), 0, 0, &x, &y, &child))
                     seen.insert(x);
                 std::this_thread::sleep_for(std::chrono::milliseconds(4));
