@@ -3,15 +3,12 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -167,49 +164,6 @@ private slots:
         QVERIFY(elsewhere.acquire());
         QCOMPARE(QFile::permissions(folder.path() + "/made") & 0x7077,
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
-    void startsWithoutADisplay_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("lockHeld"); // by a Stowbay that does not answer
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("says");
-        QTest::newRow("--help") << QStringList{"--help"} << false << 0 << QByteArray("add FILE...");
-        QTest::newRow("--version") << QStringList{"--version"} << false << 0 << QByteArray("Stowbay 0.");
-        QTest::newRow("list, none running") << QStringList{"list"} << false << 3 << QByteArray("not running");
-        QTest::newRow("an unknown command")
-            << QStringList{"lsit"} << false << 2 << QByteArray("unknown command");
-        QTest::newRow("a start that would become Stowbay")
-            << QStringList{"show"} << false << 1 << QByteArray("DISPLAY is not set");
-        QTest::newRow("a Stowbay that does not answer")
-            << QStringList{} << true << 1 << QByteArray("did not answer");
-    }
-
-    // Over ssh or from a text console: no abort inside the toolkit, no hang, and a word on why.
-    void startsWithoutADisplay() {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, lockHeld);
-        QFETCH(int, status);
-        QFETCH(QByteArray, says);
-        SingleInstance instance; // the folder the program uses
-        QDir().mkpath(SingleInstance::defaultFolder());
-        const int fd =
-            ::open(QFile::encodeName(instance.lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        QVERIFY(fd >= 0 && (!lockHeld || ::flock(fd, LOCK_EX | LOCK_NB) == 0));
-        QProcess stowbay;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(name);
-        stowbay.setProcessEnvironment(environment);
-        stowbay.setProcessChannelMode(QProcess::MergedChannels);
-        stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
-        const bool finished = stowbay.waitForFinished(20000);
-        ::close(fd);
-        if (!finished) stowbay.kill(), stowbay.waitForFinished();
-        QVERIFY(finished);
-        const QByteArray output = stowbay.readAll();
-        QCOMPARE(stowbay.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(stowbay.exitCode() == status && output.contains(says), output.constData());
     }
 };
 

@@ -134,7 +134,7 @@ private slots:
     void revealReachesTheFileManager() {
         InteractionFixture f(words("A B C D"));
         QVERIFY(QFile::remove(f.path("D")) && f.refreshed());
-        QVERIFY(startHelper("stowbay_filemanager1", {}));
+        QVERIFY(startHelper("stowbay_droptarget", {"filemanager1"}));
         StowbayInteraction interaction(*f.store, f.settings); // with the desktop's own workspace
         interaction.setSelection(f.set({"D", "C", "A"}));
         RowInteractionView row;

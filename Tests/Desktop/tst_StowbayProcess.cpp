@@ -11,7 +11,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <csignal>
+#include <fcntl.h>
 #include <optional>
+#include <sys/file.h>
 
 #include "XTestDriver.h"
 #include <X11/keysym.h>
@@ -290,7 +292,20 @@ private slots:
         QVERIFY(finished(stowbay));
         const auto stored = StoredItems::decode(storedContents());
         QVERIFY(stored && stored->size() == 1 && stored->first().path == dir + "f100");
-        QCOMPARE(command({"list"}, dir), 3);
+
+        // With none running, only a start that would become Stowbay needs the display; it says why.
+        const QList<std::tuple<QStringList, int, QByteArray>> alone{
+            {{"list"}, 3, "not running"},        {{"--help"}, 0, "add FILE..."},
+            {{"--version"}, 0, "Stowbay 0."},    {{"lsit"}, 2, "unknown command"},
+            {{"show"}, 1, "DISPLAY is not set"}, {{}, 1, "did not answer"}};
+        for (const auto &[arguments, status, says] : alone) {
+            const int lock =
+                ::open(QFile::encodeName(SingleInstance().lockPath()), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (arguments.isEmpty()) QVERIFY(::flock(lock, LOCK_EX | LOCK_NB) == 0); // held, no socket
+            QCOMPARE(command(arguments, dir, &out), status);
+            ::close(lock);
+            QVERIFY2(out.contains(says), out);
+        }
     }
 };
 
