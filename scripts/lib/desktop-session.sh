@@ -39,15 +39,24 @@ _desktop_start_once() {
     local had_job_control=0
     case $- in *m*) had_job_control=1 ;; esac
     set -m
-    # Xvfb picks a free display number itself and writes it to the descriptor we give it.
-    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -ac +extension XInputExtension \
-        3>"$_desktop_dir/display" >"$_desktop_dir/xvfb.log" 2>&1 &
-    _desktop_pids+=($!)
-    local i
-    for i in $(seq 1 100); do
+    # Xvfb gets a display number of its own, away from the low numbers that desktops and other
+    # programs take first (a server just ending there can still answer its clients), and writes it
+    # to the descriptor we give it once it is ready. A number taken meanwhile: the next one.
+    local i n first=$((40 + RANDOM % 400)) xvfb
+    for n in $(seq "$first" $((first + 20))); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -displayfd 3 -noreset -screen 0 "${size}x24" -nolisten tcp -ac +extension XInputExtension \
+            3>"$_desktop_dir/display" >"$_desktop_dir/xvfb.log" 2>&1 &
+        xvfb=$!
+        for i in $(seq 1 100); do
+            [ -s "$_desktop_dir/display" ] || ! kill -0 $xvfb 2>/dev/null && break
+            sleep 0.05
+        done
         [ -s "$_desktop_dir/display" ] && break
-        sleep 0.05
+        kill $xvfb 2>/dev/null
+        wait $xvfb 2>/dev/null
     done
+    _desktop_pids+=($xvfb)
     if [ ! -s "$_desktop_dir/display" ]; then
         echo "Xvfb did not start:" >&2
         cat "$_desktop_dir/xvfb.log" >&2
