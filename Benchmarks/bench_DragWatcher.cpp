@@ -2,10 +2,10 @@
 // in the whole system takes while no file drag is in progress, and on the shake path, which each
 // pointer sample of a file drag takes. The X11 cases need a display ($DISPLAY) and are skipped
 // without one.
-#include "AppSettings.h"
-#include "DragWatcher.h"
-#include "UserDefaults.h"
-#include "X11DragInput.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
+#include "Triggers/DragWatcher.h"
+#include "X11/X11DragInput.h"
 
 #include <QCoreApplication>
 

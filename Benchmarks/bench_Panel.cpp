@@ -1,9 +1,9 @@
 // The panel's costs with a full stowbay (100 items): painting the whole panel, and the main
 // thread's time from a change of the store to the rows updated.
 #include "InteractionFixture.h"
-#include "StowbayContentView.h"
-#include "StowbayPanelController.h"
+#include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
+#include "Views/StowbayContentView.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,9 +1,9 @@
 // The store's costs at full capacity (100 items): adding, refreshing, saving and loading. Each
 // benchmark also reports the main thread's own CPU time per iteration ("main_ms"), the part that
 // could delay the interface; the rest runs on the store's I/O thread.
-#include "AppSettings.h"
-#include "StowbayStore.h"
-#include "UserDefaults.h"
+#include "Items/StowbayStore.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,10 +5,10 @@
 // refused. Runs offscreen or on a display (QT_QPA_PLATFORM).
 //   stowbay_drop_load [FILES] [RUNS]
 #include "InteractionFixture.h"
-#include "StowbayContentView.h"
-#include "StowbayPanelController.h"
-#include "StowbayRootView.h"
+#include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
+#include "Views/StowbayContentView.h"
+#include "Views/StowbayRootView.h"
 
 #include <QDropEvent>
 #include <QElapsedTimer>

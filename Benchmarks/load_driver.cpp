@@ -8,7 +8,7 @@
 //   stowbay_load_driver sigterm STOWBAY BIN_DIR [RUNS=100]
 //     each run starts the program holding three items, drops two new files on the panel, sends
 //     SIGTERM at a random moment of the next 0.7 s and reads the stored file: nothing may be lost.
-#include "StowbayItem.h"
+#include "Items/StowbayItem.h"
 
 #include <QCoreApplication>
 #include <QDir>

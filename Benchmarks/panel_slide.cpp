@@ -5,7 +5,7 @@
 // refreshes after the one before), and the process's CPU time for the slide.
 //   stowbay_panel_slide [RUNS]
 #include "InteractionFixture.h"
-#include "StowbayPanelController.h"
+#include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
 
 #include <QElapsedTimer>

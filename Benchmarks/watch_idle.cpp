@@ -2,9 +2,9 @@
 // user works elsewhere: for the whole-process figures of scripts/bench-input. Prints "watching"
 // once it is, and exits after the given number of seconds.
 //   stowbay_watch_idle SECONDS
-#include "AppSettings.h"
-#include "DragWatcher.h"
-#include "UserDefaults.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
+#include "Triggers/DragWatcher.h"
 
 #include <QCoreApplication>
 #include <QTimer>

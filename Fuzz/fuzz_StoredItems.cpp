@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the stored-file reader. Whatever it accepts must write back to a text
 // it reads again as the same list (dates at whole seconds), and never more than 100 items.
-#include "StowbayItem.h"
+#include "Items/StowbayItem.h"
 
 #include <cstdint>
 #include <cstdlib>

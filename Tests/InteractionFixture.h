@@ -2,11 +2,11 @@
 // and a workspace that records what it is asked for.
 #pragma once
 
-#include "AppSettings.h"
-#include "StowbayInteraction.h"
-#include "StowbayStore.h"
-#include "UserDefaults.h"
-#include "Workspace.h"
+#include "Files/Workspace.h"
+#include "Interaction/StowbayInteraction.h"
+#include "Items/StowbayStore.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "AppDelegate.h"
-#include "StowbayPanelController.h"
+#include "Panel/StowbayPanelController.h"
+#include "Session/UserDefaults.h"
+#include "Shell/AppDelegate.h"
 #include "TestSupport.h"
-#include "UserDefaults.h"
 
 #include <QAction>
 #include <QMenu>

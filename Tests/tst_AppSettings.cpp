@@ -1,6 +1,6 @@
-#include "AppSettings.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
 #include "TestSupport.h"
-#include "UserDefaults.h"
 
 #include <QFile>
 #include <QSignalSpy>

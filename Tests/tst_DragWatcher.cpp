@@ -1,8 +1,8 @@
-#include "AppSettings.h"
-#include "DragWatcher.h"
-#include "StowbayDragState.h"
+#include "Interaction/StowbayDragState.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
 #include "TestSupport.h"
-#include "UserDefaults.h"
+#include "Triggers/DragWatcher.h"
 
 // The system's drag pasteboard and mouse, played by the test, and a drag watcher on them.
 class Fixture : public DragPasteboard, public MouseMonitor {

@@ -1,13 +1,13 @@
 // The settings window, the shortcut recorder and the welcome drawing, offscreen; and what the
 // desktop test of the shortcut does not show: the press handled on a later turn of the event loop,
 // and the key codes the recorder stores.
-#include "AppSettings.h"
-#include "HotKeyManager.h"
-#include "HotkeyRecorder.h"
-#include "SettingsView.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
+#include "Settings/HotkeyRecorder.h"
+#include "Settings/SettingsView.h"
+#include "Shell/WelcomeView.h"
 #include "TestSupport.h"
-#include "UserDefaults.h"
-#include "WelcomeView.h"
+#include "Triggers/HotKeyManager.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

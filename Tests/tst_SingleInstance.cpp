@@ -1,5 +1,5 @@
 // One Stowbay per user: the lock, and the socket through which a later start reaches the running one.
-#include "SingleInstance.h"
+#include "Session/SingleInstance.h"
 #include "TestSupport.h"
 
 #include <QDir>

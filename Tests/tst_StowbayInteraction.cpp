@@ -1,15 +1,15 @@
 // The selection rules, what a drag carries, settling the store after a drag and copied paths; the
 // mouse on an item row, the row's context menu and the preview; and what comes in with a drop:
 // file URLs from dropped data and icons for the rows.
-#include "FileDropLoader.h"
-#include "IconCache.h"
+#include "Files/Pasteboard.h"
+#include "Files/PreviewPanel.h"
+#include "Interaction/QuickLookController.h"
+#include "Interaction/RowInteractionView.h"
+#include "Interaction/StowbayDragSource.h"
 #include "InteractionFixture.h"
-#include "Pasteboard.h"
-#include "PreviewPanel.h"
-#include "QuickLookController.h"
-#include "RowInteractionView.h"
-#include "StowbayDragSource.h"
 #include "TestSupport.h"
+#include "Views/FileDropLoader.h"
+#include "Views/IconCache.h"
 
 #include <QDrag>
 #include <QMenu>

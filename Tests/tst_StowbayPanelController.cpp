@@ -1,12 +1,12 @@
 // Where the panel goes on each edge, and how it moves between hidden, expanded and the tab: the
 // collapse timer, the generation rule, keys, the shortcut and drag-end rules, and what the
 // content shows. Moves and delays run five times faster than the user sees them.
+#include "Interaction/StowbayDragState.h"
 #include "InteractionFixture.h"
-#include "ItemRowView.h"
-#include "StowbayContentView.h"
-#include "StowbayDragState.h"
-#include "StowbayPanelController.h"
+#include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
+#include "Views/ItemRowView.h"
+#include "Views/StowbayContentView.h"
 
 #include <QAbstractButton>
 #include <QLabel>

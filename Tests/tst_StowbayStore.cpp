@@ -1,8 +1,8 @@
-#include "AppSettings.h"
-#include "FileBookmark.h"
-#include "StowbayStore.h"
+#include "Files/FileBookmark.h"
+#include "Items/StowbayStore.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
 #include "TestSupport.h"
-#include "UserDefaults.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

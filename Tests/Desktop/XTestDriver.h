@@ -1,7 +1,7 @@
 // The pointer and the keyboard driven through XTEST, on a connection of the test's own.
 #pragma once
 
-#include "X11DragInput.h"
+#include "X11/X11DragInput.h"
 
 #include <QTest>
 #include <atomic>

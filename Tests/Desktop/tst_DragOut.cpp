@@ -1,9 +1,9 @@
 // Drags out of rows into another process and back onto our own windows, and revealing files through
 // the file manager's D-Bus service, on the real X server and session bus. (Drops from another process
 // are the panel test's; the copied paths' text is the interaction unit test's.)
+#include "Interaction/RowInteractionView.h"
+#include "Interaction/StowbayDragState.h"
 #include "InteractionFixture.h"
-#include "RowInteractionView.h"
-#include "StowbayDragState.h"
 #include "TestSupport.h"
 
 #include <QDropEvent>

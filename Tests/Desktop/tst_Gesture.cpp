@@ -3,9 +3,9 @@
 // panel, the file dropped there is held, the panel folds into the tab after the drag, the pointer
 // on the tab opens it, and "Drag all" into another folder window moves the file there and takes the
 // item off.
-#include "StowbayItem.h"
+#include "Items/StowbayItem.h"
 #include "TestSupport.h"
-#include "X11DragInput.h"
+#include "X11/X11DragInput.h"
 
 #include "DesktopWindows.h"
 #include "XTestDriver.h"

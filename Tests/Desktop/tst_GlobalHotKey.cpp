@@ -1,7 +1,7 @@
 // The global shortcut on the real X server, pressed through XTEST.
-#include "HotKeyManager.h"
 #include "TestSupport.h"
-#include "X11HotKeys.h"
+#include "Triggers/HotKeyManager.h"
+#include "X11/X11HotKeys.h"
 
 #include <QKeyEvent>
 #include <QThread>

@@ -1,9 +1,9 @@
 // The panel on the real X server, read back by other X clients: where it stands at each edge, the
 // frames of a slide, the tab, a drop from another process, the keyboard, and two screens.
 #include "InteractionFixture.h"
-#include "StowbayContentView.h"
-#include "StowbayPanelController.h"
+#include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
+#include "Views/StowbayContentView.h"
 
 #include <QScreen>
 

@@ -1,10 +1,10 @@
 // The settings window as a person meets it on the real X server: one settings window however often
 // it is asked for, and a shortcut recorded there working at once (also the current one, pressed
 // again). (The welcome, shown by the real program, is the process test's.)
-#include "AppDelegate.h"
-#include "HotkeyRecorder.h"
-#include "SettingsView.h"
-#include "StowbayPanelController.h"
+#include "Panel/StowbayPanelController.h"
+#include "Settings/HotkeyRecorder.h"
+#include "Settings/SettingsView.h"
+#include "Shell/AppDelegate.h"
 #include "TestSupport.h"
 
 #include <QAbstractButton>

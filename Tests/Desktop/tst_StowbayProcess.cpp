@@ -1,9 +1,9 @@
 // The real stowbay program, started as its own process on the test desktop (with its tray host), in
 // the test's own home folder.
 #include "DesktopWindows.h"
-#include "FileBookmark.h"
-#include "SingleInstance.h"
-#include "StowbayItem.h"
+#include "Files/FileBookmark.h"
+#include "Items/StowbayItem.h"
+#include "Session/SingleInstance.h"
 #include "TestSupport.h"
 
 #include <QLocalSocket>

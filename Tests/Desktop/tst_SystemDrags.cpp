@@ -1,11 +1,11 @@
 // Drags from another process, seen by the drag watcher on the real X server. (A drag out of a real
 // file manager, a GTK program, is the desktop gesture test's.)
-#include "AppSettings.h"
-#include "DragWatcher.h"
-#include "PanelWindows.h"
+#include "Input/PanelWindows.h"
+#include "Session/UserDefaults.h"
+#include "Settings/AppSettings.h"
 #include "TestSupport.h"
-#include "UserDefaults.h"
-#include "X11DragInput.h"
+#include "Triggers/DragWatcher.h"
+#include "X11/X11DragInput.h"
 
 #include <QProcess>
 #include <QWidget>

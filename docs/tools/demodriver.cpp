@@ -4,7 +4,7 @@
 // Each step is checked as it happens; the first one that does not happen ends the tour with a
 // picture of how the screen looked then (demo-failed.png) and exit status 1.
 #include "TestSupport.h"
-#include "X11DragInput.h"
+#include "X11/X11DragInput.h"
 
 #include <QImage>
 #include <QPainter>

@@ -2,7 +2,7 @@
 // whose file has gone), empty, and the tab at the right and at the bottom.
 //   stowbay_panelshot OUTPUT_FOLDER SUFFIX
 #include "InteractionFixture.h"
-#include "StowbayPanelController.h"
+#include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
 
 #include <QScreen>

@@ -1,7 +1,7 @@
 // Takes a picture of the preview window showing one file, for the README.
 //   stowbay_previewshot FILE OUTPUT.png
 // With FILE "-" it previews a sample picture of its own.
-#include "QuickLookController.h"
+#include "Interaction/QuickLookController.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,0 +1,131 @@
+#include "Panel/StowbayPanel.h"
+
+#include "Input/PanelWindows.h"
+#include "X11/FloatingWindow.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+void PanelModel::setIsTab(bool isTab) {
+    m_isTab = isTab;
+    emit isTabChanged(isTab);
+}
+
+void PanelModel::setEdge(StowbayEdge edge) {
+    m_edge = edge;
+    emit edgeChanged(edge);
+}
+
+StowbayBackgroundView::StowbayBackgroundView(QWidget *parent) : QWidget(parent) {
+    setAttribute(Qt::WA_Hover, false);
+    setMouseTracking(false);
+    setTranslucent(Compositor::shared().isActive());
+    connect(&Compositor::shared(), &Compositor::activeChanged, this, &StowbayBackgroundView::setTranslucent);
+}
+
+void StowbayBackgroundView::setCornerRadius(double radius) {
+    if (radius == m_cornerRadius) return;
+    m_cornerRadius = radius;
+    updateShape();
+    update();
+}
+
+void StowbayBackgroundView::setTranslucent(bool translucent) {
+    m_translucent = translucent;
+    updateShape();
+    update();
+}
+
+// Without a compositor transparent pixels show black: the window is cut to the rounded shape.
+void StowbayBackgroundView::updateShape() {
+    QWidget *w = window();
+    if (w == this) return;
+    if (m_translucent) {
+        w->clearMask();
+        return;
+    }
+    QPainterPath path;
+    path.addRoundedRect(QRectF(w->rect()), m_cornerRadius, m_cornerRadius);
+    w->setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+void StowbayBackgroundView::enterEvent(QEnterEvent *) {
+    if (onEnter) onEnter();
+}
+
+void StowbayBackgroundView::leaveEvent(QEvent *) {
+    if (onExit) onExit();
+}
+
+void StowbayBackgroundView::resizeEvent(QResizeEvent *) {
+    updateShape();
+}
+
+void StowbayBackgroundView::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(rect(), Qt::transparent);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const QRectF r = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
+    p.setPen(QPen(QColor(255, 255, 255, qRound(0.15 * 255)), 0.5));
+    p.setBrush(m_translucent ? QColor(28, 28, 32, 215) : QColor(36, 36, 40));
+    p.drawRoundedRect(r, m_cornerRadius, m_cornerRadius);
+}
+
+StowbayPanel::StowbayPanel(const QRect &contentRect) {
+    FloatingWindow::configure(this);
+    setGeometry(contentRect);
+    setFocusPolicy(Qt::StrongFocus);
+    // The press that goes down on the panel is the panel's own: the drag watcher leaves it alone.
+    PanelWindows::add(winId());
+    qApp->installEventFilter(this);
+}
+
+StowbayPanel::~StowbayPanel() {
+    PanelWindows::remove(winId());
+}
+
+void StowbayPanel::setContentView(StowbayBackgroundView *view) {
+    m_contentView = view;
+    view->setParent(this);
+    view->setGeometry(rect());
+    view->show();
+    view->setTranslucent(view->isTranslucent()); // now that it is in the window, cut the window
+}
+
+void StowbayPanel::resizeEvent(QResizeEvent *) {
+    if (m_contentView) m_contentView->setGeometry(rect());
+}
+
+void StowbayPanel::orderFrontRegardless() {
+    show();
+    raise();
+}
+
+void StowbayPanel::resignKey() {
+    if (isKeyWindow()) FloatingWindow::resign(this);
+}
+
+bool StowbayPanel::event(QEvent *event) {
+    if (event->type() == QEvent::KeyPress && keyHandler && keyHandler(static_cast<QKeyEvent *>(event)))
+        return true;
+    return QWidget::event(event);
+}
+
+// Key presses reach the panel whichever of its views has the keyboard; a click anywhere in it
+// gives the panel the keyboard.
+bool StowbayPanel::eventFilter(QObject *watched, QEvent *event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::KeyPress) return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != this) return false;
+    if (type == QEvent::MouseButtonPress) {
+        FloatingWindow::activate(this);
+        return false;
+    }
+    // The panel's own presses go through event().
+    return widget != this && keyHandler && keyHandler(static_cast<QKeyEvent *>(event));
+}

@@ -1,0 +1,96 @@
+// The panel's window, its rounded background, and the model through which the panel controller
+// tells the views which face to show and the views report clicks on the tab and dropped files.
+#pragma once
+
+#include "Settings/AppSettings.h"
+
+#include <QList>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+
+class QKeyEvent;
+
+// What the panel shows: the tab or the full content, and at which edge. Every assignment notifies.
+class PanelModel : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    bool isTab() const { return m_isTab; }
+    void setIsTab(bool isTab);
+    StowbayEdge edge() const { return m_edge; }
+    void setEdge(StowbayEdge edge);
+
+    std::function<void()> onTabClick;
+    std::function<void(const QList<QUrl> &)> onDropURLs;
+
+signals:
+    void isTabChanged(bool isTab);
+    void edgeChanged(StowbayEdge edge);
+
+private:
+    bool m_isTab = false;
+    StowbayEdge m_edge = StowbayEdge::right;
+};
+
+// The panel's content: dark, rounded, with a faint light border. Translucent where a compositor
+// draws translucency; elsewhere opaque, and the window is cut to the rounded shape. It tells when
+// the pointer comes in and goes out, also while another application has the keyboard.
+class StowbayBackgroundView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr double expandedRadius = 14;
+    static constexpr double tabRadius = 8;
+
+    explicit StowbayBackgroundView(QWidget *parent = nullptr);
+
+    std::function<void()> onEnter;
+    std::function<void()> onExit;
+
+    double cornerRadius() const { return m_cornerRadius; }
+    void setCornerRadius(double radius);
+    bool isTranslucent() const { return m_translucent; }
+    void setTranslucent(bool translucent);
+
+protected:
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void updateShape();
+
+    double m_cornerRadius = expandedRadius;
+    bool m_translucent = false;
+};
+
+// The floating window. It never takes the keyboard when shown; a click into it does, and then
+// key presses go to `keyHandler` first. It may stand partly or wholly beyond the screen's edge.
+class StowbayPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit StowbayPanel(const QRect &contentRect = QRect(0, 0, 240, 300));
+    ~StowbayPanel() override;
+
+    // Returns true when it handled the key; the key then goes no further.
+    std::function<bool(QKeyEvent *)> keyHandler;
+
+    StowbayBackgroundView *contentView() const { return m_contentView; }
+    void setContentView(StowbayBackgroundView *view);
+
+    bool isKeyWindow() const { return isActiveWindow(); }
+    void resignKey();
+    // Shows the window above the others without giving it the keyboard.
+    void orderFrontRegardless();
+    void orderOut() { hide(); }
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    StowbayBackgroundView *m_contentView = nullptr;
+};

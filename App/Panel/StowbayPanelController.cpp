@@ -1,0 +1,401 @@
+#include "Panel/StowbayPanelController.h"
+
+#include "Interaction/QuickLookController.h"
+#include "Interaction/StowbayDragState.h"
+#include "Interaction/StowbayInteraction.h"
+#include "Items/StowbayStore.h"
+#include "Views/StowbayRootView.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+
+double StowbayPanelController::timeScale = 1.0;
+
+namespace {
+QEasingCurve bezier(QPointF c1, QPointF c2) {
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(c1, c2, QPointF(1, 1));
+    return curve;
+}
+int milliseconds(double seconds) {
+    return qRound(seconds * StowbayPanelController::timeScale * 1000);
+}
+} // namespace
+
+StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInteraction &interaction,
+                                               AppSettings &settings, std::function<bool()> isDragActive,
+                                               QObject *parent)
+    : QObject(parent),
+      // Slides in with a slight overshoot that settles back; slides out speeding up.
+      mouseLocation([] { return QCursor::pos(); }), m_store(store), m_interaction(interaction),
+      m_settings(settings), m_isDragActive(std::move(isDragActive)),
+      m_spring(bezier({0.25, 1.3}, {0.4, 1.0})), m_ease(bezier({0.42, 0}, {1, 1})) {
+    m_panel = new StowbayPanel(QRect(0, 0, 240, 300));
+    m_background = new StowbayBackgroundView;
+    m_background->setGeometry(0, 0, 240, 300);
+    m_panel->setContentView(m_background);
+    m_model.setEdge(m_settings.edge());
+
+    auto *root = m_root = new StowbayRootView(m_model, m_store, m_interaction, m_background);
+    root->setGeometry(m_background->rect());
+    auto *layout = new QHBoxLayout(m_background);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(root);
+
+    // Callbacks and subscriptions hold the controller through its parent-less lifetime: they are
+    // connected with it as context, so none outlives it.
+    QPointer<StowbayPanelController> self(this);
+    m_model.onTabClick = [self] {
+        if (self) self->present(true);
+    };
+    m_model.onDropURLs = [self](const QList<QUrl> &urls) {
+        // The item-count subscription adapts the panel.
+        if (self) self->m_store.add(urls);
+    };
+    m_background->onEnter = [self] {
+        if (self && self->m_state == State::tab) self->present(false);
+    };
+    m_background->onExit = [self] {
+        if (self && self->m_state == State::expanded && !self->m_pinnedOpen) self->scheduleCollapse(1.2);
+    };
+    m_panel->keyHandler = [self](QKeyEvent *event) { return self && self->handleKey(event); };
+
+    // The count is taken when the items change and delivered on a later turn of the loop, once per
+    // change of the count.
+    m_publishedCount = int(m_store.items().size());
+    connect(&m_store, &StowbayStore::itemsChanged, this, [this] {
+        const int count = int(m_store.items().size());
+        if (count == m_publishedCount) return;
+        m_publishedCount = count;
+        QMetaObject::invokeMethod(this, &StowbayPanelController::itemCountChanged, Qt::QueuedConnection);
+    });
+    connect(
+        &m_settings, &AppSettings::edgeChanged, this,
+        [this](StowbayEdge edge) {
+            m_model.setEdge(edge);
+            relayout();
+        },
+        Qt::QueuedConnection);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, [this](QScreen *screen) {
+        watchScreen(screen);
+        QMetaObject::invokeMethod(this, &StowbayPanelController::relayout, Qt::QueuedConnection);
+    });
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &StowbayPanelController::relayout,
+            Qt::QueuedConnection);
+    for (QScreen *screen : QGuiApplication::screens())
+        watchScreen(screen);
+    connect(
+        &StowbayDragState::center(), &StowbayDragState::stowbayInternalDragEnded, this,
+        [this] {
+            m_store.refresh();
+            scheduleCollapse(2.0); // the timer looks at the state when it fires
+        },
+        Qt::QueuedConnection);
+}
+
+StowbayPanelController::~StowbayPanelController() {
+    stopAnimation();
+    delete m_panel;
+}
+
+StowbayContentView *StowbayPanelController::content() {
+    return m_root->content();
+}
+
+void StowbayPanelController::watchScreen(QScreen *screen) {
+    connect(screen, &QScreen::availableGeometryChanged, this, &StowbayPanelController::relayout,
+            Qt::QueuedConnection);
+}
+
+// Geometry ----------------------------------------------------------------------------------------
+
+QRect StowbayPanelController::expandedFrame(const QRect &visible, int itemCount, StowbayEdge edge) {
+    const QRectF v(visible);
+    const double content =
+        itemCount == 0 ? emptyHeight : fixedHeight + rowHeight * std::min(itemCount, rowsCounted);
+    const double cap = 0.7 * v.height();
+    QRectF f;
+    if (edge == StowbayEdge::bottom) {
+        const double w = std::min(v.width() - 16, double(bottomMaxWidth));
+        const double h = std::min({cap, double(bottomMaxHeight), content});
+        f = QRectF(v.center().x() - w / 2, v.bottom() - edgeInset - h, w, h);
+    } else {
+        const double h = std::min(cap, std::max(content, double(emptyHeight)));
+        const double x =
+            edge == StowbayEdge::right ? v.right() - expandedWidth - edgeInset : v.left() + edgeInset;
+        f = QRectF(x, v.center().y() - h / 2, expandedWidth, h);
+    }
+    return f.toRect();
+}
+
+QRect StowbayPanelController::tabFrame(const QRect &visible, StowbayEdge edge) {
+    const QRectF v(visible);
+    QRectF f;
+    switch (edge) {
+    case StowbayEdge::right:
+        f = QRectF(v.right() - tabThickness, v.center().y() - tabLength / 2.0, tabThickness, tabLength);
+        break;
+    case StowbayEdge::left:
+        f = QRectF(v.left(), v.center().y() - tabLength / 2.0, tabThickness, tabLength);
+        break;
+    case StowbayEdge::bottom:
+        f = QRectF(v.center().x() - tabLength / 2.0, v.bottom() - tabThickness, tabLength, tabThickness);
+        break;
+    }
+    return f.toRect();
+}
+
+QRect StowbayPanelController::slidOut(const QRect &frame, StowbayEdge edge) {
+    switch (edge) {
+    case StowbayEdge::right:
+        return frame.translated(frame.width() + slideDistance, 0);
+    case StowbayEdge::left:
+        return frame.translated(-(frame.width() + slideDistance), 0);
+    case StowbayEdge::bottom:
+        return frame.translated(0, frame.height() + slideDistance);
+    }
+    return frame;
+}
+
+QRect StowbayPanelController::expandedFrame(QScreen *screen) const {
+    return expandedFrame(screen->availableGeometry(), int(m_store.items().size()), m_settings.edge());
+}
+
+QRect StowbayPanelController::tabFrame(QScreen *screen) const {
+    return tabFrame(screen->availableGeometry(), m_settings.edge());
+}
+
+std::function<void()> StowbayPanelController::stopAnimation() {
+    if (!m_animation) return {};
+    m_animation->disconnect(this);
+    m_animation->stop();
+    m_animation->deleteLater();
+    m_animation = nullptr;
+    return std::exchange(m_animationCompletion, {});
+}
+
+void StowbayPanelController::animate(const QRect &to, double alpha, double duration,
+                                     const QEasingCurve &timing, std::function<void()> completion) {
+    // A new move takes over from the one under way, which counts as over.
+    if (auto overtaken = stopAnimation()) QMetaObject::invokeMethod(this, overtaken, Qt::QueuedConnection);
+    auto *group = new QParallelAnimationGroup(this);
+    auto *frame = new QPropertyAnimation(m_panel, "geometry", group);
+    frame->setEndValue(to);
+    auto *opacity = new QPropertyAnimation(m_panel, "windowOpacity", group);
+    opacity->setEndValue(alpha);
+    for (QPropertyAnimation *a : {frame, opacity}) {
+        a->setDuration(milliseconds(duration));
+        a->setEasingCurve(timing);
+    }
+    m_animation = group;
+    m_animationCompletion = std::move(completion);
+    connect(group, &QAbstractAnimation::finished, this, [this, group] {
+        group->deleteLater();
+        if (m_animation != group) return;
+        m_animation = nullptr;
+        if (auto done = std::exchange(m_animationCompletion, {})) done();
+    });
+    group->start();
+}
+
+// Operations --------------------------------------------------------------------------------------
+
+void StowbayPanelController::present(bool pinned) {
+    invalidateCollapseTimer();
+    if (pinned) m_pinnedOpen = true;
+    QScreen *s = pointerScreen();
+    if (!s) return;
+    m_store.refresh();
+    m_store.purgeExpired();
+    ++m_generation;
+    const QRect f = expandedFrame(s);
+    if (m_state != State::expanded) {
+        m_screen = s;
+        m_screenName = s->name();
+        m_model.setIsTab(false);
+        m_background->setCornerRadius(StowbayBackgroundView::expandedRadius);
+        m_panel->setWindowOpacity(0);
+        m_panel->setGeometry(slidOut(f));
+        m_panel->orderFrontRegardless();
+        m_state = State::expanded;
+        animate(f, 1, 0.38, m_spring);
+    } else if (s != m_screen || m_panel->geometry() != f) {
+        m_screen = s;
+        m_screenName = s->name();
+        animate(f, 1, 0.3, m_spring); // moves from where it is
+    }
+    if (!pinned) scheduleCollapse(3.0);
+}
+
+void StowbayPanelController::showTabIfNeeded() {
+    if (m_state != State::hidden || m_store.items().isEmpty()) return;
+    if (QScreen *s = pointerScreen()) {
+        m_screen = s;
+        m_screenName = s->name();
+        showTab(s);
+    }
+}
+
+void StowbayPanelController::showTab(QScreen *s) {
+    ++m_generation;
+    m_state = State::tab;
+    m_model.setIsTab(true);
+    m_background->setCornerRadius(StowbayBackgroundView::tabRadius);
+    const QRect f = tabFrame(s);
+    m_panel->setWindowOpacity(0);
+    m_panel->setGeometry(slidOut(f));
+    m_panel->orderFrontRegardless();
+    animate(f, 1, 0.3, m_spring);
+}
+
+void StowbayPanelController::collapse() {
+    invalidateCollapseTimer();
+    m_pinnedOpen = false;
+    if (m_state != State::expanded) return;
+    QPointer<QScreen> s = m_screen ? m_screen.data() : pointerScreen();
+    if (!s) return;
+    m_panel->resignKey();
+    if (m_store.items().isEmpty()) {
+        hide();
+        return;
+    }
+    const qint64 g = ++m_generation;
+    m_state = State::tab;
+    animate(slidOut(m_panel->geometry()), 0, 0.2, m_ease, [this, g, s] {
+        // The screen may have gone while the panel slid out; the next relayout places the tab.
+        if (m_generation == g && s) showTab(s);
+    });
+}
+
+void StowbayPanelController::hide() {
+    invalidateCollapseTimer();
+    const qint64 g = ++m_generation;
+    m_state = State::hidden;
+    animate(slidOut(m_panel->geometry()), 0, 0.22, m_ease, [this, g] {
+        if (m_generation == g) m_panel->orderOut();
+    });
+}
+
+void StowbayPanelController::itemCountChanged() {
+    switch (m_state) {
+    case State::hidden:
+        break;
+    case State::tab:
+        if (m_store.items().isEmpty()) hide();
+        break;
+    case State::expanded:
+        // The generation stays: a pending completion is still valid, and so is the timer.
+        if (m_screen) animate(expandedFrame(m_screen), 1, 0.25, bezier({0, 0}, {0.58, 1}));
+        break;
+    }
+}
+
+void StowbayPanelController::scheduleCollapse(double after) {
+    invalidateCollapseTimer();
+    m_collapseTimer = new QTimer(this);
+    m_collapseTimer->setSingleShot(true);
+    m_collapseTimer->setTimerType(Qt::CoarseTimer);
+    connect(m_collapseTimer, &QTimer::timeout, this, &StowbayPanelController::collapseTimerFired);
+    m_collapseTimer->start(milliseconds(after));
+}
+
+void StowbayPanelController::invalidateCollapseTimer() {
+    if (!m_collapseTimer) return;
+    m_collapseTimer->stop();
+    m_collapseTimer->deleteLater();
+    m_collapseTimer = nullptr;
+}
+
+bool StowbayPanelController::isCollapseArmed() const {
+    return m_collapseTimer && m_collapseTimer->isActive();
+}
+
+void StowbayPanelController::collapseTimerFired() {
+    if (m_state != State::expanded || m_pinnedOpen) return;
+    if ((m_isDragActive && m_isDragActive()) || StowbayDragState::internalActive)
+        scheduleCollapse(1.0);
+    else if (m_panel->geometry()
+                 .adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel)
+                 .contains(mouseLocation()))
+        scheduleCollapse(1.5);
+    else
+        collapse();
+}
+
+void StowbayPanelController::hotKeyPressed() {
+    if (m_state == State::expanded) {
+        m_pinnedOpen = false;
+        collapse();
+    } else {
+        present(true);
+    }
+}
+
+void StowbayPanelController::dragEnded() {
+    if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);
+}
+
+bool StowbayPanelController::handleKey(QKeyEvent *event) {
+    const QList<QUuid> selection = m_interaction.orderedSelection();
+    switch (event->key()) {
+    case Qt::Key_A:
+        if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier) return false;
+        m_interaction.selectAll();
+        return true;
+    case Qt::Key_Space:
+        if (selection.isEmpty()) return false;
+        QuickLookController::shared().show(m_interaction.urls(selection));
+        return true;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        if (selection.isEmpty()) return false;
+        m_interaction.store().remove(selection);
+        return true;
+    case Qt::Key_Escape:
+        collapse();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void StowbayPanelController::relayout() {
+    if (m_state == State::hidden) return;
+    QScreen *s = currentScreenStillAttached();
+    if (!s) s = pointerScreen();
+    if (!s) return;
+    m_screen = s;
+    m_screenName = s->name();
+    ++m_generation;
+    stopAnimation(); // its completion is overtaken by the new generation
+    if (m_state == State::tab) {
+        m_model.setIsTab(true);
+        m_background->setCornerRadius(StowbayBackgroundView::tabRadius);
+    }
+    m_panel->setWindowOpacity(1);
+    m_panel->setGeometry(m_state == State::expanded ? expandedFrame(s) : tabFrame(s));
+    m_panel->orderFrontRegardless();
+}
+
+QScreen *StowbayPanelController::pointerScreen() const {
+    const QPoint location = mouseLocation();
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (QScreen *screen : screens)
+        if (screen->geometry().contains(location)) return screen;
+    if (QScreen *primary = QGuiApplication::primaryScreen()) return primary;
+    return screens.isEmpty() ? nullptr : screens.first();
+}
+
+QScreen *StowbayPanelController::currentScreenStillAttached() const {
+    if (m_screenName.isEmpty()) return nullptr;
+    for (QScreen *screen : QGuiApplication::screens())
+        if (screen->name() == m_screenName) return screen;
+    return nullptr;
+}

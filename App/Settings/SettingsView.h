@@ -1,0 +1,61 @@
+// The settings window's content: every choice of AppSettings, edited in place and stored the
+// moment it changes (there is no OK or Apply), the shortcut recorder, and Launch at Login with
+// its failure shown in red under the toggle.
+#pragma once
+
+#include "Settings/AppSettings.h"
+#include "Triggers/HotKeyManager.h"
+
+#include <QWidget>
+#include <optional>
+
+class HotkeyRecorder;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+class SettingsView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr QSize contentSize{480, 560};
+
+    explicit SettingsView(AppSettings &settings = AppSettings::shared(),
+                          HotKeyManager &hotKeys = HotKeyManager::shared(), QWidget *parent = nullptr);
+
+    // The "Stowbay Settings" window: made on the first call, then the same window, where it was
+    // and as it was, brought to the front and given the keyboard. Closing it only hides it. The
+    // window lives until the application object is destroyed.
+    static SettingsView *showWindow(AppSettings &settings = AppSettings::shared(),
+                                    HotKeyManager &hotKeys = HotKeyManager::shared());
+
+    QComboBox *edgePicker() const { return m_edge; }
+    QComboBox *openModePicker() const { return m_openMode; }
+    QComboBox *sensitivityPicker() const { return m_sensitivity; }
+    QComboBox *afterDragPicker() const { return m_afterDrag; }
+    QComboBox *autoClearPicker() const { return m_autoClear; }
+    QCheckBox *keepOnQuitToggle() const { return m_keepOnQuit; }
+    QCheckBox *launchAtLoginToggle() const { return m_launchAtLogin; }
+    QLabel *loginErrorText() const { return m_loginError; }
+    HotkeyRecorder *recorder() const { return m_recorder; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    // A picker of every case of E with its label, kept in step with the setting both ways.
+    template <typename E, typename Setter, typename Signal>
+    QComboBox *picker(E current, Setter set, Signal changed);
+    void setLaunchAtLogin(bool enabled);
+    void updateFromSettings();
+
+    AppSettings &m_settings;
+    QComboBox *m_edge = nullptr;
+    QComboBox *m_openMode = nullptr;
+    QComboBox *m_sensitivity = nullptr;
+    QComboBox *m_afterDrag = nullptr;
+    QComboBox *m_autoClear = nullptr;
+    QCheckBox *m_keepOnQuit = nullptr;
+    HotkeyRecorder *m_recorder = nullptr;
+    QCheckBox *m_launchAtLogin = nullptr;
+    QLabel *m_loginError = nullptr;
+};

@@ -1,0 +1,267 @@
+#include "Shell/CommandLine.h"
+
+#include "Shell/AppDelegate.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// The running Stowbay answers this soon, unless it is launching on a very busy machine.
+constexpr int answerTimeoutMs = 30000;
+
+const char *const names[] = {"", "add", "list", "show", "settings", "clear", "quit"};
+
+std::optional<CommandLine::Command> commandNamed(const QString &name) {
+    for (int i = 1; i < int(std::size(names)); ++i)
+        if (name == QLatin1String(names[i])) return CommandLine::Command(i);
+    return std::nullopt;
+}
+
+const char *description = R"(Stowbay holds files for you while you drag: shake the pointer during a file
+drag, drop the files on the panel that slides in, and drag them out again later.
+
+Without a command, starts Stowbay, or shows the panel of the one that runs.
+
+Commands:
+  add FILE...  add files and folders, and show the panel
+  list         print the held paths in the panel's order, one per line
+  show         show the panel
+  settings     open the settings window
+  clear        remove every item that is not pinned
+  quit         quit Stowbay, which keeps or forgets its items as set
+
+Exit status: 0 when done; 1 when a FILE was not found or Stowbay could not do
+it; 2 for wrong usage; 3 when list, clear or quit find no Stowbay running.)";
+
+[[noreturn]] void refuseUsage(const QString &message) {
+    std::fprintf(stderr, "stowbay: %s\nTry 'stowbay --help' for more.\n", qPrintable(message));
+    std::exit(CommandLine::usageError);
+}
+
+QByteArray compact(const QJsonObject &object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QList<QUrl> fileURLs(const QStringList &paths) {
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    return urls;
+}
+
+void printCounts(int added, int sent) {
+    const int refused = sent - added;
+    std::printf("%d added, %d refused%s\n", added, refused,
+                refused ? " (held already, or beyond the 100 items Stowbay holds)" : "");
+    std::fflush(stdout);
+}
+} // namespace
+
+const char *CommandLine::version() {
+    return STOWBAY_VERSION;
+}
+
+CommandLine::CommandLine(int argc, char **argv) {
+    // Arguments are file names in the locale's encoding (UTF-8). One that is not valid UTF-8
+    // cannot be held: it would come back as another name.
+    QStringList arguments;
+    QSet<QString> lossy;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QFile::decodeName(argv[i]);
+        if (QFile::encodeName(arguments.last()) != argv[i]) lossy << arguments.last();
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(description));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption versionOption({"v", "version"}, "Show the version.");
+    parser.addOptions({help, versionOption});
+    const QCommandLineOption nul({"0", "null"}, "With list: end each path with a NUL byte, not a line end.");
+    parser.addOption(nul);
+    parser.addPositionalArgument("command", "What to do (see Commands).", "[command]");
+    parser.addPositionalArgument("FILE", "With add: the files and folders to add.", "[FILE...]");
+    if (!parser.parse(arguments)) refuseUsage(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(versionOption)) {
+        // The help's usage line names the program as the application object has it.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName("Stowbay");
+        QCoreApplication::setApplicationVersion(version());
+        if (parser.isSet(help)) parser.showHelp(success);
+        parser.showVersion();
+    }
+
+    QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty()) {
+        const auto command = commandNamed(positional.takeFirst());
+        if (!command) refuseUsage(QString("unknown command '%1'").arg(parser.positionalArguments().first()));
+        m_command = *command;
+    }
+    m_nul = parser.isSet(nul);
+    if (m_nul && m_command != Command::list) refuseUsage("-0 goes with list only");
+    if (m_command != Command::add && !positional.isEmpty())
+        refuseUsage(QString("%1 takes no arguments").arg(names[int(m_command)]));
+    if (m_command == Command::add && positional.isEmpty()) refuseUsage("add needs a file or folder");
+
+    // Relative paths are taken from the folder the command was given in.
+    for (const QString &file : std::as_const(positional)) {
+        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(file));
+        if (lossy.contains(file)) {
+            std::fprintf(stderr, "stowbay: %s: the name is not valid UTF-8; Stowbay cannot hold it\n",
+                         qPrintable(file));
+            m_missing = true;
+        } else if (file.isEmpty() || !QDir::isAbsolutePath(path) || !QFileInfo::exists(path)) {
+            std::fprintf(stderr, "stowbay: %s: no such file or folder\n",
+                         QFile::encodeName(file).constData());
+            m_missing = true;
+        } else {
+            m_paths << path;
+        }
+    }
+}
+
+QByteArray CommandLine::request() const {
+    // A plain start asks the running Stowbay to show itself.
+    QJsonObject request{{"command", names[int(m_command == Command::none ? Command::show : m_command)]}};
+    if (m_command == Command::add) request.insert("paths", QJsonArray::fromStringList(m_paths));
+    return compact(request);
+}
+
+std::optional<int> CommandLine::runUnlessBecomingStowbay(SingleInstance &instance) const {
+    if (instance.acquire()) {
+        switch (m_command) {
+        case Command::list:
+        case Command::clear:
+        case Command::quit:
+            std::fprintf(stderr, "stowbay: Stowbay is not running\n");
+            return notRunning;
+        default:
+            return std::nullopt; // the others start Stowbay
+        }
+    }
+    const QByteArray body = request();
+    if (body.size() > SingleInstance::maxBodyBytes) {
+        std::fprintf(stderr, "stowbay: too many files at once; add them in smaller groups\n");
+        return failure;
+    }
+    const SingleInstance::Answer answer = instance.request(body, answerTimeoutMs, m_command == Command::quit);
+    if (answer.status == SingleInstance::Answer::unreachable ||
+        answer.status == SingleInstance::Answer::noAnswer) {
+        std::fprintf(stderr, "stowbay: Stowbay is already running, but did not answer on %s\n",
+                     QFile::encodeName(instance.socketPath()).constData());
+        return failure;
+    }
+    return printAnswer(answer);
+}
+
+int CommandLine::printAnswer(const SingleInstance::Answer &answer) const {
+    if (answer.status == SingleInstance::Answer::error) {
+        std::fprintf(stderr, "stowbay: Stowbay refused: %s\n", answer.body.constData());
+        return failure;
+    }
+    const QJsonObject reply = QJsonDocument::fromJson(answer.body).object();
+    switch (m_command) {
+    case Command::add:
+        printCounts(reply.value("added").toInt(), int(m_paths.size()));
+        break;
+    case Command::list:
+        for (const QJsonValue &path : reply.value("paths").toArray()) {
+            const QByteArray bytes = QFile::encodeName(path.toString());
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+            std::fputc(m_nul ? '\0' : '\n', stdout);
+        }
+        if (std::fflush(stdout) != 0) return failure; // a closed pipe, a full disk
+        break;
+    case Command::quit:
+        if (!answer.ended) {
+            std::fprintf(stderr, "stowbay: Stowbay is quitting, but has not ended yet\n");
+            return failure;
+        }
+        break;
+    default:
+        break;
+    }
+    return m_missing ? failure : success;
+}
+
+void CommandLine::runHere(AppDelegate &delegate) const {
+    switch (m_command) {
+    case Command::add:
+        delegate.store().add(fileURLs(m_paths),
+                             [sent = int(m_paths.size())](int added) { printCounts(added, sent); });
+        delegate.showStowbay();
+        break;
+    case Command::show:
+        delegate.showStowbay();
+        break;
+    case Command::settings:
+        delegate.openSettings();
+        break;
+    default:
+        break;
+    }
+}
+
+void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
+                         const SingleInstance::Reply &reply) {
+    QJsonParseError error{};
+    const QJsonObject object = QJsonDocument::fromJson(request, &error).object();
+    const auto command = commandNamed(object.value("command").toString());
+    if (error.error != QJsonParseError::NoError || !command) {
+        reply(false, "the request is not one this Stowbay knows", false);
+        return;
+    }
+    switch (*command) {
+    case Command::add: {
+        QList<QUrl> urls;
+        for (const QJsonValue &path : object.value("paths").toArray()) {
+            if (!path.isString() || !QDir::isAbsolutePath(path.toString())) {
+                reply(false, "the files to add are not absolute paths", false);
+                return;
+            }
+            urls << QUrl::fromLocalFile(path.toString());
+        }
+        delegate.store().add(urls, [reply, sent = int(urls.size())](int added) {
+            reply(true, compact({{"added", added}, {"refused", sent - added}}), false);
+        });
+        delegate.showStowbay();
+        break;
+    }
+    case Command::list: {
+        QJsonArray paths;
+        for (const StowbayItem &item : delegate.store().items())
+            paths << item.path;
+        reply(true, compact({{"paths", paths}}), false);
+        break;
+    }
+    case Command::show:
+        delegate.showStowbay();
+        reply(true, {}, false);
+        break;
+    case Command::settings:
+        delegate.openSettings();
+        reply(true, {}, false);
+        break;
+    case Command::clear:
+        delegate.clearStowbay();
+        reply(true, {}, false);
+        break;
+    case Command::quit:
+        // The connection closes as the process ends, after the list is saved or deleted.
+        reply(true, {}, true);
+        delegate.quitApp();
+        break;
+    case Command::none:
+        break;
+    }
+}

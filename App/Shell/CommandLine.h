@@ -1,0 +1,52 @@
+// The command line: `stowbay [command] [FILE…]`. A start that finds Stowbay running hands its
+// command to it through the one-instance socket and prints the answer; a start that becomes
+// Stowbay carries its command out itself once it has launched. Reading the arguments and asking
+// the running Stowbay need no desktop and no application object.
+#pragma once
+
+#include "Session/SingleInstance.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class AppDelegate;
+
+class CommandLine {
+public:
+    enum class Command { none, add, list, show, settings, clear, quit };
+
+    // Exit statuses.
+    static constexpr int success = 0;
+    static constexpr int failure = 1;    // a file was not found, or Stowbay could not do it
+    static constexpr int usageError = 2; // the arguments make no sense
+    static constexpr int notRunning = 3; // list, clear and quit with no Stowbay to ask
+
+    static const char *version();
+
+    // Reads the arguments. Prints the help, the version or a usage error and ends the process
+    // where they ask it. Reports every FILE that does not exist on standard error.
+    CommandLine(int argc, char **argv);
+
+    Command command() const { return m_command; }
+    // The existing files of `add`, as absolute paths.
+    const QStringList &paths() const { return m_paths; }
+
+    // Takes the one-Stowbay lock, or asks the Stowbay that holds it and returns the exit status.
+    // Nothing when this process is to become Stowbay.
+    std::optional<int> runUnlessBecomingStowbay(SingleInstance &instance) const;
+    // In the process that became Stowbay, once it has launched: its own command.
+    void runHere(AppDelegate &delegate) const;
+    // In the running Stowbay: carries out a request from a later start and answers it.
+    static void answer(AppDelegate &delegate, const QByteArray &request, const SingleInstance::Reply &reply);
+
+private:
+    QByteArray request() const;
+    int printAnswer(const SingleInstance::Answer &answer) const;
+
+    Command m_command = Command::none;
+    QStringList m_paths;
+    bool m_missing = false; // some FILE was not found
+    bool m_nul = false;     // list: NUL after each path
+};

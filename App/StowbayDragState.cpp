@@ -1,8 +1,0 @@
-#include "StowbayDragState.h"
-
-bool StowbayDragState::internalActive = false;
-
-StowbayDragState &StowbayDragState::center() {
-    static StowbayDragState instance;
-    return instance;
-}

@@ -1,0 +1,85 @@
+#include "Views/ItemRowView.h"
+
+#include "Interaction/RowInteractionView.h"
+#include "Interaction/StowbayInteraction.h"
+#include "Views/IconCache.h"
+#include "Views/Symbols.h"
+
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+
+ItemRowView::ItemRowView(const StowbayItem &item, StowbayInteraction *interaction, QWidget *parent)
+    : QWidget(parent), m_item(item) {
+    setFixedHeight(rowHeight);
+    RowInteractionView::cover(this, item.id, interaction);
+}
+
+void ItemRowView::setItem(const StowbayItem &item) {
+    if (item == m_item) return;
+    m_item = item;
+    update();
+}
+
+void ItemRowView::setInfo(const std::optional<ItemInfo> &info) {
+    if (info == m_info) return;
+    m_info = info;
+    update();
+}
+
+void ItemRowView::setSelected(bool selected) {
+    if (selected == m_selected) return;
+    m_selected = selected;
+    update();
+}
+
+QString ItemRowView::subtitle(const std::optional<ItemInfo> &info) {
+    if (!info) return {};
+    if (!info->exists) return QStringLiteral("Missing");
+    if (info->isDirectory) return QStringLiteral("Folder");
+    if (info->size) return QLocale().formattedDataSize(*info->size, 1, QLocale::DataSizeSIFormat);
+    return {};
+}
+
+void ItemRowView::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (m_selected) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(PanelColors::accent(0.4));
+        p.drawRoundedRect(QRectF(rect()), 8, 8);
+    }
+    p.setOpacity(isMissing() ? 0.45 : 1.0);
+
+    // A row not refreshed yet shows its stored path's icon, taken to exist.
+    const QString path = m_info ? m_info->url.toLocalFile() : m_item.path;
+    const QRect iconRect(8, (height() - 32) / 2, 32, 32);
+    IconCache::icon(path, m_info ? m_info->exists : true).paint(&p, iconRect);
+
+    const int textLeft = iconRect.right() + 1 + 8;
+    const int textRight = width() - 8 - (m_item.pinned ? 10 + 8 : 0);
+    QFont nameFont = font();
+    nameFont.setPixelSize(12);
+    nameFont.setWeight(QFont::Medium);
+    QFont subtitleFont = font();
+    subtitleFont.setPixelSize(11);
+    const QFontMetrics nameMetrics(nameFont), subtitleMetrics(subtitleFont);
+    const QString sub = subtitle();
+    const int textHeight = nameMetrics.height() + (sub.isEmpty() ? 0 : 1 + subtitleMetrics.height());
+    int y = (height() - textHeight) / 2;
+
+    p.setFont(nameFont);
+    p.setPen(PanelColors::primary());
+    p.drawText(QRect(textLeft, y, textRight - textLeft, nameMetrics.height()),
+               Qt::AlignLeft | Qt::AlignVCenter,
+               nameMetrics.elidedText(m_item.name, Qt::ElideMiddle, textRight - textLeft));
+    if (!sub.isEmpty()) {
+        y += nameMetrics.height() + 1;
+        p.setFont(subtitleFont);
+        p.setPen(isMissing() ? PanelColors::missing() : PanelColors::secondary());
+        p.drawText(QRect(textLeft, y, textRight - textLeft, subtitleMetrics.height()),
+                   Qt::AlignLeft | Qt::AlignVCenter, sub);
+    }
+    if (m_item.pinned)
+        Symbols::pin(p, QRectF(width() - 8 - 10, (height() - 10) / 2.0, 10, 10), PanelColors::secondary());
+}

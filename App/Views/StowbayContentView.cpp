@@ -1,0 +1,283 @@
+#include "Views/StowbayContentView.h"
+
+#include "Interaction/RowInteractionView.h"
+#include "Interaction/StowbayDragSource.h"
+#include "Interaction/StowbayInteraction.h"
+#include "Items/StowbayStore.h"
+#include "Panel/StowbayPanel.h"
+#include "Views/FileDropLoader.h"
+#include "Views/ItemRowView.h"
+#include "Views/Symbols.h"
+
+#include <QAbstractButton>
+#include <QDropEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVariantAnimation>
+
+namespace {
+QFont pixelFont(const QFont &base, int size, QFont::Weight weight = QFont::Normal) {
+    QFont font = base;
+    font.setPixelSize(size);
+    font.setWeight(weight);
+    return font;
+}
+
+QColor mix(const QColor &a, const QColor &b, double t) {
+    return QColor::fromRgbF(
+        float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
+        float(a.blueF() + (b.blueF() - a.blueF()) * t), float(a.alphaF() + (b.alphaF() - a.alphaF()) * t));
+}
+
+// The dashed drop zone. `lit` runs from 0 (resting) to 1 (files hover over the panel).
+class DropZoneView : public QWidget {
+public:
+    explicit DropZoneView(QWidget *parent) : QWidget(parent) {
+        m_light.setDuration(120);
+        m_light.setEasingCurve(QEasingCurve::OutCubic);
+        m_light.setStartValue(0.0);
+        m_light.setEndValue(1.0);
+        connect(&m_light, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    }
+    void setTargeted(bool targeted) {
+        m_light.setDirection(targeted ? QAbstractAnimation::Forward : QAbstractAnimation::Backward);
+        if (m_light.state() != QAbstractAnimation::Running) m_light.start();
+    }
+    void setLarge(bool large) {
+        m_large = large;
+        // Fills the panel when there is no list, else keeps to 64 points above it.
+        setMinimumHeight(large ? 0 : 64);
+        setMaximumHeight(large ? QWIDGETSIZE_MAX : 64);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const double lit = m_light.currentValue().toDouble();
+        const QRectF r = QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75);
+        p.setBrush(mix(PanelColors::white(0.06), PanelColors::accent(0.35), lit));
+        QPen dash(mix(PanelColors::white(0.3), PanelColors::accent(), lit), 1.5);
+        dash.setDashPattern({6 / 1.5, 4 / 1.5});
+        p.setPen(dash);
+        p.drawRoundedRect(r, 10, 10);
+
+        const int symbol = m_large ? 28 : 18;
+        const QFont font = pixelFont(this->font(), m_large ? 13 : 12);
+        const QFontMetrics metrics(font);
+        const QString text = QStringLiteral("Drop files here");
+        const double top = (height() - (symbol + 6 + metrics.height())) / 2.0;
+        Symbols::arrowIntoTray(p, QRectF((width() - symbol) / 2.0, top, symbol, symbol),
+                               PanelColors::secondary());
+        p.setFont(font);
+        p.setPen(PanelColors::secondary());
+        p.drawText(QRectF(0, top + symbol + 6, width(), metrics.height()), Qt::AlignCenter, text);
+    }
+
+private:
+    QVariantAnimation m_light;
+    bool m_large = true;
+};
+
+// "Clear": a plain word in the accent colour, grey while there is nothing to clear.
+class TextButton : public QAbstractButton {
+public:
+    using QAbstractButton::QAbstractButton;
+    QSize sizeHint() const override { return fontMetrics().size(Qt::TextSingleLine, text()) + QSize(8, 4); }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setPen(isEnabled() ? QColor(80, 160, 255) : PanelColors::white(0.28));
+        p.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
+// "Drag all": a drag that starts here carries every item, whatever is selected.
+class DragAllView : public QWidget {
+public:
+    DragAllView(StowbayInteraction &interaction, QWidget *parent) : QWidget(parent) {
+        setFixedHeight(30);
+        setToolTip(QStringLiteral("Drag every item out at once"));
+        RowInteractionView::cover(this, std::nullopt, &interaction);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(PanelColors::white(0.12));
+        p.drawRoundedRect(QRectF(rect()), 8, 8);
+        const QFont font = pixelFont(this->font(), 12);
+        const QString text = QStringLiteral("Drag all");
+        const int textWidth = QFontMetrics(font).horizontalAdvance(text);
+        const int symbol = 14;
+        const double left = (width() - (symbol + 6 + textWidth)) / 2.0;
+        Symbols::arrowOutOfSquare(p, QRectF(left, (height() - symbol) / 2.0, symbol, symbol),
+                                  PanelColors::primary());
+        p.setFont(font);
+        p.setPen(PanelColors::primary());
+        p.drawText(QRectF(left + symbol + 6, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                   text);
+    }
+};
+} // namespace
+
+StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
+                                       StowbayInteraction &interaction, QWidget *parent)
+    : QWidget(parent), m_model(model), m_store(store), m_interaction(interaction) {
+    setAcceptDrops(true);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 10, 0, 10);
+    column->setSpacing(0);
+
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(14, 0, 14, 8);
+    m_title = new QLabel;
+    m_title->setFont(pixelFont(font(), 13, QFont::Bold));
+    QPalette title = m_title->palette();
+    title.setColor(QPalette::WindowText, PanelColors::primary());
+    m_title->setPalette(title);
+    m_clear = new TextButton;
+    m_clear->setText(QStringLiteral("Clear"));
+    m_clear->setFocusPolicy(Qt::NoFocus);
+    m_clear->setCursor(Qt::PointingHandCursor);
+    connect(m_clear, &QAbstractButton::clicked, this, [this] { m_store.clear(); });
+    header->addWidget(m_title);
+    header->addStretch(1);
+    header->addWidget(m_clear);
+    column->addLayout(header);
+
+    auto *zone = new QHBoxLayout;
+    zone->setContentsMargins(12, 0, 12, 8);
+    m_dropZone = new DropZoneView(this);
+    zone->addWidget(m_dropZone);
+    column->addLayout(zone, 1);
+
+    m_list = new QScrollArea;
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setWidgetResizable(true);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
+        "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 90); border-radius: 2px; min-height: "
+        "24px; }"
+        "QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page "
+        "{ background: none; height: 0; }"));
+    auto *rows = new QWidget;
+    m_rowsLayout = new QVBoxLayout(rows);
+    m_rowsLayout->setContentsMargins(8, 0, 8, 0);
+    m_rowsLayout->setSpacing(2);
+    m_rowsLayout->addStretch(1);
+    m_list->setWidget(rows);
+    rows->setAutoFillBackground(false); // the scroll area fills it otherwise: the panel shows through
+    column->addWidget(m_list, 100);
+
+    auto *dragAll = new QHBoxLayout;
+    dragAll->setContentsMargins(12, 6, 12, 0);
+    m_dragAll = new DragAllView(interaction, this);
+    dragAll->addWidget(m_dragAll);
+    column->addLayout(dragAll);
+
+    connect(&m_store, &StowbayStore::itemsChanged, this, &StowbayContentView::itemsChanged);
+    connect(&m_store, &StowbayStore::infosChanged, this, &StowbayContentView::infosChanged);
+    connect(&m_interaction, &StowbayInteraction::selectionChanged, this,
+            &StowbayContentView::selectionChanged);
+    itemsChanged();
+}
+
+QString StowbayContentView::title(int count) {
+    if (count == 0) return QStringLiteral("Stowbay");
+    return QString::number(count) + QStringLiteral(" item") + (count == 1 ? QString() : QStringLiteral("s"));
+}
+
+void StowbayContentView::setTargeted(bool targeted) {
+    if (targeted == m_targeted) return;
+    m_targeted = targeted;
+    static_cast<DropZoneView *>(m_dropZone)->setTargeted(targeted);
+}
+
+void StowbayContentView::itemsChanged() {
+    const QList<StowbayItem> &items = m_store.items();
+    const bool empty = items.isEmpty();
+    m_title->setText(title(int(items.size())));
+    m_clear->setEnabled(
+        std::any_of(items.begin(), items.end(), [](const StowbayItem &i) { return !i.pinned; }));
+    static_cast<DropZoneView *>(m_dropZone)->setLarge(empty);
+    m_list->setVisible(!empty);
+    m_dragAll->setVisible(!empty);
+    static_cast<QBoxLayout *>(layout())->setStretch(1, empty ? 1 : 0);
+
+    QSet<QUuid> present;
+    for (int i = 0; i < items.size(); ++i) {
+        const StowbayItem &item = items[i];
+        present.insert(item.id);
+        ItemRowView *row = m_rows.value(item.id);
+        if (!row) {
+            row = new ItemRowView(item, &m_interaction);
+            m_rows.insert(item.id, row);
+        }
+        row->setItem(item);
+        row->setInfo(m_store.infos().contains(item.id) ? std::optional(m_store.infos().value(item.id))
+                                                       : std::nullopt);
+        row->setSelected(m_interaction.selection().contains(item.id));
+        if (m_rowsLayout->indexOf(row) != i) {
+            m_rowsLayout->removeWidget(row);
+            m_rowsLayout->insertWidget(i, row);
+        }
+    }
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (present.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        m_rowsLayout->removeWidget(*it);
+        (*it)->hide();
+        (*it)->deleteLater(); // a drag from it may still be running
+        it = m_rows.erase(it);
+    }
+}
+
+void StowbayContentView::infosChanged() {
+    const QHash<QUuid, ItemInfo> &infos = m_store.infos();
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
+        (*it)->setInfo(infos.contains(it.key()) ? std::optional(infos.value(it.key())) : std::nullopt);
+}
+
+void StowbayContentView::selectionChanged() {
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
+        (*it)->setSelected(m_interaction.selection().contains(it.key()));
+}
+
+// Files dragged anywhere over the content light the zone, not only over the zone itself.
+void StowbayContentView::dragEnterEvent(QDragEnterEvent *event) {
+    if (StowbayDragSource::isInternal(event->mimeData()) || !event->mimeData()->hasUrls())
+        return event->ignore();
+    event->acceptProposedAction();
+    setTargeted(true);
+}
+
+void StowbayContentView::dragLeaveEvent(QDragLeaveEvent *) {
+    setTargeted(false);
+}
+
+void StowbayContentView::dropEvent(QDropEvent *event) {
+    setTargeted(false);
+    QPointer<PanelModel> model(&m_model);
+    FileDropLoader::load(event->mimeData(), [model](const QList<QUrl> &urls) {
+        if (model && model->onDropURLs) model->onDropURLs(urls);
+    });
+    // Stowbay keeps a reference: the source must never take the drop for a move and delete its file.
+    event->setDropAction(event->possibleActions() & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    event->accept();
+}

@@ -1,0 +1,93 @@
+#include "X11/FloatingWindow.h"
+
+#include "X11/X11Connection.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+// Xlib after Qt: its macros would break Qt's headers.
+#include "X11/X11Errors.h"
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+
+namespace {
+// The window that had the keyboard before the panel took it.
+Window &previousFocus() {
+    static Window window = None;
+    return window;
+}
+
+} // namespace
+
+bool FloatingWindow::isWaylandSession() {
+    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+void FloatingWindow::configure(QWidget *window) {
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    if (!isWaylandSession()) flags |= Qt::X11BypassWindowManagerHint;
+    window->setWindowFlags(flags);
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+    window->setAttribute(Qt::WA_TranslucentBackground);
+    window->setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+}
+
+void FloatingWindow::activate(QWidget *window) {
+    if (window->isActiveWindow()) return;
+    if (Display *display = Compositor::shared().display()) {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        previousFocus() = focus == Window(window->winId()) ? None : focus;
+    }
+    window->activateWindow();
+}
+
+void FloatingWindow::resign(QWidget *window) {
+    Display *display = Compositor::shared().display();
+    const Window previous = std::exchange(previousFocus(), None);
+    if (!display || !window->isActiveWindow()) return;
+    // The window that had the keyboard may have gone meanwhile: then it goes where the pointer is.
+    X11Errors::ErrorTrap trap(display);
+    XSetInputFocus(display, previous > PointerRoot ? previous : PointerRoot, RevertToPointerRoot,
+                   CurrentTime);
+    if (trap.sync() != Success) XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XFlush(display);
+}
+
+Compositor &Compositor::shared() {
+    static Compositor *instance = new Compositor;
+    return *instance;
+}
+
+Compositor::Compositor() {
+    m_connection = new X11Connection([this](XEvent &event) { handleEvent(event); }, this);
+    Display *display = m_connection->display();
+    int errorBase = 0;
+    if (!display || !XFixesQueryExtension(display, &m_fixesEventBase, &errorBase)) return;
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
+    m_selection = XInternAtom(display, name.constData(), False);
+    XFixesSelectSelectionInput(display, DefaultRootWindow(display), m_selection,
+                               XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
+    m_active = XGetSelectionOwner(display, m_selection) != None;
+    XFlush(display);
+}
+
+Compositor::~Compositor() = default;
+
+Display *Compositor::display() const {
+    return m_connection->display();
+}
+
+void Compositor::handleEvent(XEvent &event) {
+    if (event.type == m_fixesEventBase + XFixesSelectionNotify) update();
+}
+
+void Compositor::update() {
+    const bool active = XGetSelectionOwner(m_connection->display(), m_selection) != None;
+    if (active == m_active) return;
+    m_active = active;
+    emit activeChanged(active);
+}
