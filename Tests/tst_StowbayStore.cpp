@@ -183,20 +183,30 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     QTRY_COMPARE(saved.size(), 2);
 
-    // With the I/O thread stuck, the flush writes from the main thread once its wait is over.
-    QSemaphore stuck;
-    store.runOnIOThread([&stuck] { stuck.acquire(); });
+    // A refresh stuck on a held file (its file system stopped answering) holds up no save: the
+    // change is written by itself, and a kill then loses nothing.
+    QSemaphore stuck, stuckWriter;
+    store.runBehindFileWork(store.items().first().path, [&stuck] { stuck.acquire(); });
+    store.refresh();
     store.setPinned({store.items().first().id}, true);
+    QVERIFY(saved.wait(5000));
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
+
+    // With the writer stuck too (the stored file's own disk), the flush writes from the main thread
+    // once its wait is over.
+    store.runOnWriter([&stuckWriter] { stuckWriter.acquire(); });
+    store.setPinned({store.items().first().id}, false);
     store.flush();
     QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     stuck.release();
-    QTRY_COMPARE(saved.size(), 3);
+    stuckWriter.release();
+    QTRY_COMPARE(saved.size(), 4);
 
     // Deleting the stored file at quit drops a pending save.
     store.remove({store.items().first().id});
     store.deletePersisted();
     QVERIFY(!saved.wait(1000));
-    QCOMPARE(saved.size(), 3);
+    QCOMPARE(saved.size(), 4);
     QVERIFY(!QFile::exists(StowbayStore::fileURL()));
 }
 

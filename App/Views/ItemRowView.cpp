@@ -13,6 +13,15 @@ ItemRowView::ItemRowView(const StowbayItem &item, StowbayInteraction *interactio
     : QWidget(parent), m_item(item) {
     setFixedHeight(rowHeight);
     RowInteractionView::cover(this, item.id, interaction);
+    // The file's own icon comes later than the row; only this row is drawn again.
+    connect(&IconCache::shared(), &IconCache::iconReady, this, [this](const QString &path) {
+        if (path == iconPath()) update();
+    });
+}
+
+// A row not refreshed yet shows its stored path's icon, taken to exist.
+QString ItemRowView::iconPath() const {
+    return m_info ? m_info->url.toLocalFile() : m_item.path;
 }
 
 void ItemRowView::setItem(const StowbayItem &item) {
@@ -51,10 +60,8 @@ void ItemRowView::paintEvent(QPaintEvent *) {
     }
     p.setOpacity(isMissing() ? 0.45 : 1.0);
 
-    // A row not refreshed yet shows its stored path's icon, taken to exist.
-    const QString path = m_info ? m_info->url.toLocalFile() : m_item.path;
     const QRect iconRect(8, (height() - 32) / 2, 32, 32);
-    IconCache::icon(path, m_info ? m_info->exists : true).paint(&p, iconRect);
+    IconCache::icon(iconPath(), m_info ? m_info->exists : true).paint(&p, iconRect);
 
     const int textLeft = iconRect.right() + 1 + 8;
     const int textRight = width() - 8 - (m_item.pinned ? 10 + 8 : 0);

@@ -32,6 +32,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    QString iconPath() const;
+
     StowbayItem m_item;
     std::optional<ItemInfo> m_info;
     bool m_selected = false;

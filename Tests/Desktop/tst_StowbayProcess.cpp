@@ -307,6 +307,46 @@ private slots:
             QVERIFY2(out.contains(says), out);
         }
     }
+
+    // A held file on a file system that stopped answering holds up neither the panel nor a save:
+    // files added beside it are held and written by themselves, and a kill then loses nothing.
+    void aHungMountHoldsUpNoSave() {
+        QTemporaryDir folder;
+        const QString dir = folder.path() + "/", hung = dir + "share/photo.jpg";
+        QFile(dir + "plain.txt").open(QIODevice::WriteOnly);
+        QFile(dir + "second.txt").open(QIODevice::WriteOnly);
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay")
+            .setValue("keepOnQuit", true);
+        const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+        TestSupport::writeFile(
+            storedFilePath(),
+            StoredItems::encode({{QUuid::createUuid(), hung, {}, "photo.jpg", added, false}}));
+        QProcess wrapper; // Stowbay, started by "add", with the hung file system beside it
+        wrapper.setWorkingDirectory(dir);
+        wrapper.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_hungmount",
+                      {dir + "share", qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), "add", "plain.txt"});
+        QTRY_VERIFY_WITH_TIMEOUT(wrapper.canReadLine() || wrapper.state() == QProcess::NotRunning, timeoutMs);
+        const QList<QByteArray> said = wrapper.readLine().trimmed().split(' ');
+        if (said.first() != "running") QSKIP("no FUSE mount can be made here");
+        const qint64 pid = said.last().toLongLong();
+        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), pid, Kind::panel), timeoutMs);
+
+        QByteArray out;
+        QCOMPARE(command({"add", "second.txt"}, dir, &out), 0);
+        QVERIFY2(out.startsWith("1 added"), out);
+        const auto stored = [] {
+            QStringList paths;
+            for (const StowbayItem &item :
+                 StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{}))
+                paths << item.path;
+            return paths;
+        };
+        const QStringList all{hung, dir + "plain.txt", dir + "second.txt"};
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), all, timeoutMs);
+        QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+        QVERIFY(finished(&wrapper));
+        QCOMPARE(stored(), all);
+    }
 };
 
 STOWBAY_TEST_MAIN(tst_StowbayProcess)
