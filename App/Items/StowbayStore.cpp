@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMutex>
 #include <QPointer>
 #include <QSaveFile>
@@ -117,6 +118,12 @@ struct StowbayStore::LaneRefresh {
     std::optional<QList<StowbayItem>> waiting;
 };
 
+// The watch of the held files on one file system. It lives on that file system's I/O thread, so a
+// watch that cannot be set up (the file system stopped answering) holds up nothing else.
+struct StowbayStore::LaneWatch {
+    QFileSystemWatcher *watcher = nullptr; // on the I/O thread only
+};
+
 StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings), m_shared(std::make_shared<Shared>()) {
     m_fileLanes = std::make_unique<MountLanes>(QStringLiteral("stowbay.store.io"));
@@ -130,6 +137,12 @@ StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
     m_saveWork.setSingleShot(true);
     m_saveWork.setInterval(saveDelayMs);
     connect(&m_saveWork, &QTimer::timeout, this, &StowbayStore::saveNow);
+    m_diskSettle.setSingleShot(true);
+    m_diskSettle.setInterval(100);
+    connect(&m_diskSettle, &QTimer::timeout, this, &StowbayStore::refresh);
+    // The watched paths follow the list and the files' places.
+    connect(this, &StowbayStore::itemsChanged, this, &StowbayStore::updateWatches);
+    connect(this, &StowbayStore::infosChanged, this, &StowbayStore::updateWatches);
 
     load();
     runOnWriter([folder = QFileInfo(fileURL()).absolutePath()] { makePrivateFolder(folder, false); });
@@ -140,6 +153,7 @@ StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
 // the end of the process.
 StowbayStore::~StowbayStore() {
     m_saveWork.stop();
+    setWatching(false);
     m_fileLanes.reset();
     const bool drained = waitForWriter(ioWaitDeadlineMs);
     m_writerThread->quit();
@@ -485,6 +499,72 @@ void StowbayStore::refreshFiles(const QList<StowbayItem> &snapshot, const std::s
     handBack(shared, store, [newInfos, movedPaths, renewedBookmarks](StowbayStore *store) {
         if (store) store->applyRefresh(newInfos, movedPaths, renewedBookmarks);
     });
+}
+
+void StowbayStore::setWatching(bool on) {
+    if (on == m_watching) return;
+    m_watching = on;
+    if (!on) m_diskSettle.stop();
+    updateWatches();
+}
+
+// Each file system's I/O thread gets the paths it is to watch now: the held files (a change of a
+// file's content tells only the file) and their folders (a rename, a move or a deletion tells the
+// folder). Off, the watches go, and with them the threads' only wake-ups.
+void StowbayStore::updateWatches() {
+    if (!m_watching && m_laneWatches.isEmpty()) return;
+    QHash<QString, QSet<QString>> pathsByMount;
+    if (m_watching) {
+        m_fileLanes->readMountTable();
+        for (const StowbayItem &item : std::as_const(m_items)) {
+            const ItemInfo info = m_infos.value(item.id);
+            const QString path = info.url.isLocalFile() ? info.url.toLocalFile() : item.path;
+            QSet<QString> &paths = pathsByMount[m_fileLanes->mountOf(path)];
+            paths.insert(path);
+            paths.insert(QFileInfo(path).path());
+        }
+    }
+    const QStringList mounts = QSet<QString>(m_laneWatches.keyBegin(), m_laneWatches.keyEnd())
+                                   .unite(QSet<QString>(pathsByMount.keyBegin(), pathsByMount.keyEnd()))
+                                   .values();
+    QPointer<StowbayStore> store(this);
+    for (const QString &mount : mounts) {
+        std::shared_ptr<LaneWatch> &lane = m_laneWatches[mount];
+        if (!lane) lane = std::make_shared<LaneWatch>();
+        const QSet<QString> paths = pathsByMount.value(mount);
+        m_fileLanes->run(mount, [lane, paths, store] {
+            if (paths.isEmpty()) {
+                delete std::exchange(lane->watcher, nullptr);
+                return;
+            }
+            if (!lane->watcher) {
+                lane->watcher = new QFileSystemWatcher;
+                // Told on the main thread, as long as the store is there.
+                const auto changed = [store] {
+                    onMainThread([store] {
+                        if (store) store->diskChanged();
+                    });
+                };
+                QObject::connect(lane->watcher, &QFileSystemWatcher::fileChanged, lane->watcher, changed);
+                QObject::connect(lane->watcher, &QFileSystemWatcher::directoryChanged, lane->watcher,
+                                 changed);
+            }
+            const QStringList watched = lane->watcher->files() + lane->watcher->directories();
+            QStringList gone;
+            for (const QString &path : watched)
+                if (!paths.contains(path)) gone << path;
+            if (!gone.isEmpty()) lane->watcher->removePaths(gone);
+            QStringList added;
+            for (const QString &path : paths)
+                if (!watched.contains(path) && QFileInfo::exists(path)) added << path;
+            if (!added.isEmpty()) lane->watcher->addPaths(added);
+        });
+        if (paths.isEmpty()) m_laneWatches.remove(mount);
+    }
+}
+
+void StowbayStore::diskChanged() {
+    if (m_watching) m_diskSettle.start();
 }
 
 // Applies to the list as it is now: items added since the snapshot keep their infos, and results

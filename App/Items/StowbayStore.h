@@ -48,6 +48,10 @@ public:
     void clear();
     void purgeExpired();
     void refresh();
+    // While on (the panel is open), the held files and their folders are watched: a file renamed,
+    // moved, deleted or changed is refreshed at once. Off, no watch is left and nothing wakes.
+    void setWatching(bool on);
+    bool isWatching() const { return m_watching; }
     std::optional<StowbayItem> item(const QUuid &id) const;
 
     void flush();           // used at quit: applies finished adds and refreshes, writes now and waits
@@ -78,6 +82,7 @@ private:
     // Applies a result of the I/O thread on the main thread; the store is null when it is gone.
     using Result = std::function<void(StowbayStore *)>;
     struct LaneRefresh;
+    struct LaneWatch;
 
     void load();
     static ItemInfo makeInfo(const QUrl &url);
@@ -86,6 +91,8 @@ private:
                              QPointer<StowbayStore> store);
     void applyRefresh(const QHash<QUuid, ItemInfo> &newInfos, const QHash<QUuid, QString> &movedPaths,
                       const QHash<QUuid, QByteArray> &renewedBookmarks);
+    void updateWatches();
+    void diskChanged();
     void scheduleSave();
     void saveNow();
     void saveFinished(const std::optional<QString> &failure);
@@ -105,6 +112,9 @@ private:
     QHash<QUuid, ItemInfo> m_infos;
     std::unique_ptr<MountLanes> m_fileLanes;                      // the I/O threads
     QHash<QString, std::shared_ptr<LaneRefresh>> m_laneRefreshes; // by mount point
+    QHash<QString, std::shared_ptr<LaneWatch>> m_laneWatches;     // by mount point
+    bool m_watching = false;
+    QTimer m_diskSettle; // a burst of changes on disk refreshes once
     QThread *m_writerThread = nullptr;
     QObject *m_writerContext = nullptr; // lives on the writer thread; its queued calls are the writes
     QTimer m_saveWork;                  // the pending debounced save
