@@ -273,7 +273,7 @@ private slots:
         QCOMPARE(missing.cacheKey(), workspace.generic.cacheKey());
         // The file's own icon is found out off the main thread: the plain one stands in until then.
         QCOMPARE(IconCache::icon(path, true).cacheKey(), missing.cacheKey());
-        QSignalSpy ready(&IconCache::shared(), &IconCache::iconReady);
+        QSignalSpy ready(&IconCache::shared(), &IconCache::pictureReady);
         QVERIFY(ready.wait());
         const QIcon own = IconCache::icon(path, true);
         QVERIFY(own.cacheKey() != missing.cacheKey());

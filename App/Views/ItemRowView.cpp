@@ -13,8 +13,9 @@ ItemRowView::ItemRowView(const StowbayItem &item, StowbayInteraction *interactio
     : QWidget(parent), m_item(item) {
     setFixedHeight(rowHeight);
     RowInteractionView::cover(this, item.id, interaction);
-    // The file's own icon comes later than the row; only this row is drawn again.
-    connect(&IconCache::shared(), &IconCache::iconReady, this, [this](const QString &path) {
+    // The file's own icon and its thumbnail come later than the row; only this row is drawn again,
+    // in place.
+    connect(&IconCache::shared(), &IconCache::pictureReady, this, [this](const QString &path) {
         if (path == iconPath()) update();
     });
 }
@@ -32,6 +33,9 @@ void ItemRowView::setItem(const StowbayItem &item) {
 
 void ItemRowView::setInfo(const std::optional<ItemInfo> &info) {
     if (info == m_info) return;
+    // A file that changed may need a new thumbnail.
+    if (info && info->exists && m_info && m_info->exists && info->url == m_info->url)
+        IconCache::shared().recheck(info->url.toLocalFile());
     m_info = info;
     update();
 }
@@ -60,8 +64,17 @@ void ItemRowView::paintEvent(QPaintEvent *) {
     }
     p.setOpacity(isMissing() ? 0.45 : 1.0);
 
-    const QRect iconRect(8, (height() - 32) / 2, 32, 32);
-    IconCache::icon(iconPath(), m_info ? m_info->exists : true).paint(&p, iconRect);
+    const int side = IconCache::iconSize;
+    const QRect iconRect(8, (height() - side) / 2, side, side);
+    const bool exists = m_info ? m_info->exists : true;
+    const QImage thumbnail = exists ? IconCache::thumbnail(iconPath(), devicePixelRatioF()) : QImage();
+    if (thumbnail.isNull()) {
+        IconCache::icon(iconPath(), exists).paint(&p, iconRect);
+    } else {
+        QRectF at(QPointF(), thumbnail.deviceIndependentSize());
+        at.moveCenter(QRectF(iconRect).center());
+        p.drawImage(at, thumbnail);
+    }
 
     const int textLeft = iconRect.right() + 1 + 8;
     const int textRight = width() - 8 - (m_item.pinned ? 10 + 8 : 0);

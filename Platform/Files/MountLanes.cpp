@@ -1,9 +1,11 @@
 #include "Files/MountLanes.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QObject>
 #include <QSemaphore>
 #include <QThread>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <memory>
@@ -30,13 +32,17 @@ QString unescapedMountPoint(const QByteArray &field) {
 
 } // namespace
 
-MountLanes::MountLanes(QString threadName) : m_threadName(std::move(threadName)) {
+MountLanes::MountLanes(QString threadName, int width) : m_threadName(std::move(threadName)), m_width(width) {
     readMountTable();
 }
 
 MountLanes::~MountLanes() {
     const bool drained = waitForAll(deadlineMs);
     for (const Lane &lane : std::as_const(m_lanes)) {
+        if (lane.pool) {
+            if (drained) delete lane.pool;
+            continue;
+        }
         lane.thread->quit();
         if (!drained) continue; // a stuck thread cannot be joined; the process ends around it
         lane.thread->wait();
@@ -74,20 +80,38 @@ void MountLanes::run(const QString &mountPoint, std::function<void()> job) {
     auto lane = m_lanes.find(mountPoint);
     if (lane == m_lanes.end()) {
         Lane made;
-        made.thread = new QThread;
-        made.thread->setObjectName(m_threadName);
-        made.context = new QObject;
-        made.context->moveToThread(made.thread);
-        made.thread->start(QThread::LowPriority);
+        if (m_width > 1) {
+            made.pool = new QThreadPool;
+            made.pool->setMaxThreadCount(m_width);
+            made.pool->setThreadPriority(QThread::LowPriority);
+            made.pool->setObjectName(m_threadName);
+        } else {
+            made.thread = new QThread;
+            made.thread->setObjectName(m_threadName);
+            made.context = new QObject;
+            made.context->moveToThread(made.thread);
+            made.thread->start(QThread::LowPriority);
+        }
         lane = m_lanes.insert(mountPoint, made);
     }
-    QMetaObject::invokeMethod(lane->context, std::move(job), Qt::QueuedConnection);
+    if (lane->pool)
+        lane->pool->start(std::move(job));
+    else
+        QMetaObject::invokeMethod(lane->context, std::move(job), Qt::QueuedConnection);
 }
 
 bool MountLanes::waitForAll(int ms) {
+    const QDeadlineTimer deadline(std::max(ms, 0));
     auto reached = std::make_shared<QSemaphore>();
-    for (const Lane &lane : std::as_const(m_lanes))
+    int threads = 0;
+    for (const Lane &lane : std::as_const(m_lanes)) {
+        if (lane.pool) continue;
         QMetaObject::invokeMethod(
             lane.context, [reached] { reached->release(); }, Qt::QueuedConnection);
-    return reached->tryAcquire(int(m_lanes.size()), std::max(ms, 0));
+        ++threads;
+    }
+    bool done = true;
+    for (const Lane &lane : std::as_const(m_lanes))
+        if (lane.pool) done = lane.pool->waitForDone(int(deadline.remainingTime())) && done;
+    return reached->tryAcquire(threads, int(deadline.remainingTime())) && done;
 }

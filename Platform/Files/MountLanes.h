@@ -11,10 +11,14 @@
 
 class QObject;
 class QThread;
+class QThreadPool;
 
 class MountLanes {
 public:
-    explicit MountLanes(QString threadName);
+    // With `width` above one, a lane runs up to that many jobs at once, in no set order, and its
+    // threads end when idle; with one, a lane runs its jobs in order on one thread with an event
+    // loop (objects may live there).
+    explicit MountLanes(QString threadName, int width = 1);
     // Waits up to `deadlineMs` for the jobs queued so far; a lane still stuck then is left to the
     // end of the process.
     ~MountLanes();
@@ -38,10 +42,12 @@ public:
 private:
     struct Lane {
         QThread *thread = nullptr;
-        QObject *context = nullptr; // lives on the thread; its queued calls are the jobs
+        QObject *context = nullptr;  // lives on the thread; its queued calls are the jobs
+        QThreadPool *pool = nullptr; // instead, when wider than one
     };
 
     QString m_threadName;
+    int m_width;
     QStringList m_mountPoints; // longest first
     QHash<QString, Lane> m_lanes;
 };

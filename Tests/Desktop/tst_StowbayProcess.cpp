@@ -6,6 +6,10 @@
 #include "Session/SingleInstance.h"
 #include "TestSupport.h"
 
+#include <QCryptographicHash>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QImage>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSettings>
@@ -14,8 +18,10 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include "XTestDriver.h"
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 using TestSupport::storedContents;
@@ -69,6 +75,35 @@ std::optional<QRect> windowOf(Display *display, qint64 pid, Kind kind, Window wi
 }
 
 constexpr int timeoutMs = 30000;
+
+// The pixels of `colour` (give or take a little) in `area` of the screen, and their mean row.
+std::pair<int, double> pixelsOf(Display *display, QRect area, QColor colour) {
+    const Screen *screen = DefaultScreenOfDisplay(display);
+    area &= QRect(0, 0, WidthOfScreen(screen), HeightOfScreen(screen));
+    XImage *image = area.isEmpty() ? nullptr
+                                   : XGetImage(display, DefaultRootWindow(display), area.x(), area.y(),
+                                               area.width(), area.height(), AllPlanes, ZPixmap);
+    int count = 0;
+    double rows = 0;
+    for (int y = 0; image && y < area.height(); ++y)
+        for (int x = 0; x < area.width(); ++x) {
+            const QColor pixel = QColor::fromRgb(QRgb(XGetPixel(image, x, y)));
+            if (qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) +
+                    qAbs(pixel.blue() - colour.blue()) <
+                24)
+                ++count, rows += y;
+        }
+    if (image) XDestroyImage(image);
+    return {count, count ? rows / count : -1};
+}
+
+// A one-page document, all of it magenta.
+const QByteArray magentaPdf =
+    "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+    "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+    "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]/Contents 4 0 R>>endobj\n"
+    "4 0 obj<</Length 25>>stream\n1 0 1 rg 0 0 200 200 re f\nendstream endobj\n"
+    "trailer<</Root 1 0 R>>\n%%EOF\n";
 
 // Stores one item, followed by blank lines Stowbay does not write, so a rewrite shows; returns the
 // stored item as Stowbay writes it. With `firstStart` the next start is taken for the first one.
@@ -346,6 +381,118 @@ private slots:
         QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
         QVERIFY(finished(&wrapper));
         QCOMPARE(stored(), all);
+    }
+
+    void thumbnails_data() {
+        QTest::addColumn<bool>("service");
+        QTest::newRow("no thumbnailer on the bus: images made by Stowbay") << false;
+        QTest::newRow("the desktop's thumbnailer on the bus") << true;
+    }
+    // Rows show their files' thumbnails from the desktop's shared cache, made where missing or
+    // stale: by the thumbnailer service when one runs (a document too), else by Stowbay for images,
+    // written for every program to use. A file that cannot be read keeps its icon and is recorded
+    // as failed, once; the next start takes all of it from the cache.
+    void thumbnails() {
+        QFETCH(bool, service);
+        QTemporaryDir folder;
+        const QString dir = folder.path() + "/",
+                      cache = qEnvironmentVariable("XDG_CACHE_HOME") + "/thumbnails/";
+        QDir(cache).removeRecursively();
+        const QStringList images{"red.png", "green.png", "blue.png"};
+        const QList<QColor> colours{Qt::red, Qt::green, Qt::blue};
+        for (qsizetype i = 0; i < images.size(); ++i) {
+            QImage image(300, 200, QImage::Format_RGB32);
+            image.fill(colours.at(i));
+            QVERIFY(image.save(dir + images.at(i)));
+        }
+        TestSupport::writeFile(dir + "broken.png", "not an image");
+        TestSupport::writeFile(dir + "page.pdf", magentaPdf);
+        const auto uri = [&](const QString &name) { return QUrl::fromLocalFile(dir + name).toEncoded(); };
+        const auto md5 = [&](const QString &name) {
+            return QCryptographicHash::hash(uri(name), QCryptographicHash::Md5).toHex() + ".png";
+        };
+        QImage stale(128, 85, QImage::Format_RGB32); // red.png's from before it changed: black
+        stale.fill(Qt::black);
+        stale.setText("Thumb::URI", uri("red.png"));
+        stale.setText("Thumb::MTime", "1");
+        QVERIFY(QDir().mkpath(cache + "normal") && stale.save(cache + "normal/" + md5("red.png")));
+
+        QTemporaryDir busFolder; // a session bus of the test's own, which starts no service by itself
+        QByteArray conf = TestSupport::contents("/usr/share/dbus-1/session.conf");
+        TestSupport::writeFile(busFolder.path() + "/bus.conf",
+                               conf.replace("<standard_session_servicedirs />", ""));
+        QProcess bus, tumbler;
+        bus.start("dbus-daemon",
+                  {"--nofork", "--print-address=1", "--config-file=" + busFolder.path() + "/bus.conf"});
+        QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), timeoutMs);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(bus.readLine().trimmed()));
+        if (service) {
+            const QStringList found = QDir("/usr/lib").entryList({"*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+            QString tumblerd;
+            for (const QString &sub : found)
+                if (QFileInfo::exists("/usr/lib/" + sub + "/tumbler-1/tumblerd"))
+                    tumblerd = "/usr/lib/" + sub + "/tumbler-1/tumblerd";
+            if (tumblerd.isEmpty()) QSKIP("tumbler is not installed");
+            tumbler.setProcessEnvironment(environment);
+            tumbler.start(tumblerd, {});
+            QDBusConnection connection =
+                QDBusConnection::connectToBus(environment.value("DBUS_SESSION_BUS_ADDRESS"), "thumbnails");
+            QTRY_VERIFY_WITH_TIMEOUT(
+                connection.interface()->isServiceRegistered("org.freedesktop.thumbnails.Thumbnailer1"),
+                timeoutMs);
+            QDBusConnection::disconnectFromBus("thumbnails");
+        }
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay")
+            .setValue("keepOnQuit", true);
+        QFile::remove(storedFilePath());
+
+        QFileInfo failure;
+        for (const QStringList &arguments :
+             {QStringList{"add"} + images + QStringList{"broken.png", "page.pdf"}, QStringList{"show"}}) {
+            QObject processes;
+            QProcess *stowbay = start(&processes, arguments, dir, environment);
+            std::optional<QRect> panel;
+            QTRY_VERIFY_WITH_TIMEOUT((panel = windowOf(m_x.display(), stowbay->processId(), Kind::panel)),
+                                     timeoutMs);
+            // Each row's picture, in the rows' order; the document's only from the service.
+            const auto shown = [&] {
+                panel = windowOf(m_x.display(), stowbay->processId(), Kind::panel);
+                double above = -1;
+                for (const QColor &colour : colours) {
+                    const auto [count, row] = pixelsOf(m_x.display(), panel.value_or(QRect()), colour);
+                    if (count < 200 || row <= above) return false;
+                    above = row;
+                }
+                return (pixelsOf(m_x.display(), panel.value_or(QRect()), Qt::magenta).first > 200) == service;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(shown(), timeoutMs);
+            for (const QString &name : images) {
+                const QString path = cache + "normal/" + md5(name);
+                const QImage thumbnail(path);
+                QCOMPARE(thumbnail.text("Thumb::URI").toUtf8(), uri(name));
+                QCOMPARE(thumbnail.text("Thumb::MTime").section('.', 0, 0).toLongLong(),
+                         QFileInfo(dir + name).lastModified().toSecsSinceEpoch());
+                struct stat st {};
+                if (!service)
+                    QVERIFY(::stat(QFile::encodeName(path), &st) == 0 && (st.st_mode & 0777) == 0600);
+            }
+            QCOMPARE(QFile::exists(cache + "normal/" + md5("page.pdf")), service);
+            if (!service) {
+                const QStringList failed = QDir(cache + "fail").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+                QCOMPARE(failed.size(), 1);
+                const QFileInfo now(cache + "fail/" + failed.first() + "/" + md5("broken.png"));
+                QVERIFY(now.exists());
+                if (failure.exists()) QCOMPARE(now.lastModified(), failure.lastModified()); // not tried again
+                failure = now;
+            }
+            QCOMPARE(command({"quit"}, dir), 0);
+            QVERIFY(finished(stowbay));
+        }
+        tumbler.terminate();
+        bus.terminate();
+        QVERIFY(tumbler.state() == QProcess::NotRunning || tumbler.waitForFinished());
+        QVERIFY(bus.waitForFinished());
     }
 };
 
