@@ -20,6 +20,12 @@ ItemRowView::ItemRowView(const StowbayItem &item, StowbayInteraction *interactio
     });
 }
 
+// Every row of a panel that shows asks for its picture at once, not only those scrolled into view.
+void ItemRowView::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    IconCache::icon(iconPath(), m_info ? m_info->exists : true);
+}
+
 // A row not refreshed yet shows its stored path's icon, taken to exist.
 QString ItemRowView::iconPath() const {
     return m_info ? m_info->url.toLocalFile() : m_item.path;

@@ -48,8 +48,14 @@ void ThumbnailerService::request(const QByteArray &uri, const QString &mimeType,
 // The bus starts the service if it can; one that is neither running nor startable answers with an
 // error, and the program goes on without it for a minute before asking again.
 void ThumbnailerService::askSupported() {
-    m_availability = Availability::asking;
     QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) { // no session bus at all
+        m_availability = Availability::absent;
+        for (const Request &request : std::exchange(m_waiting, {}))
+            this->request(request.uri, request.mimeType, request.flavour);
+        return;
+    }
+    m_availability = Availability::asking;
     const QDBusMessage call =
         QDBusMessage::createMethodCall(service, objectPath, interface, QStringLiteral("GetSupported"));
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000), this);
