@@ -23,6 +23,7 @@ ItemRowView::ItemRowView(const StowbayItem &item, StowbayInteraction *interactio
 // Every row of a panel that shows asks for its picture at once, not only those scrolled into view.
 void ItemRowView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
+    IconCache::thumbnail(iconPath(), devicePixelRatioF()); // made for this screen's pixel ratio
     IconCache::icon(iconPath(), m_info ? m_info->exists : true);
 }
 
