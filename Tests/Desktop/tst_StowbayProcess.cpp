@@ -4,6 +4,7 @@
 #include "Files/FileBookmark.h"
 #include "Items/StowbayItem.h"
 #include "Session/SingleInstance.h"
+#include "Shell/CommandLine.h"
 #include "TestSupport.h"
 
 #include <QCryptographicHash>
@@ -76,34 +77,20 @@ std::optional<QRect> windowOf(Display *display, qint64 pid, Kind kind, Window wi
 
 constexpr int timeoutMs = 30000;
 
-// The pixels of `colour` (give or take a little) in `area` of the screen, and their mean row.
+// How many pixels of `colour` `area` of the screen shows, and their mean row.
 std::pair<int, double> pixelsOf(Display *display, QRect area, QColor colour) {
-    const Screen *screen = DefaultScreenOfDisplay(display);
-    area &= QRect(0, 0, WidthOfScreen(screen), HeightOfScreen(screen));
+    area &= QRect(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
     XImage *image = area.isEmpty() ? nullptr
                                    : XGetImage(display, DefaultRootWindow(display), area.x(), area.y(),
                                                area.width(), area.height(), AllPlanes, ZPixmap);
     int count = 0;
     double rows = 0;
     for (int y = 0; image && y < area.height(); ++y)
-        for (int x = 0; x < area.width(); ++x) {
-            const QColor pixel = QColor::fromRgb(QRgb(XGetPixel(image, x, y)));
-            if (qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) +
-                    qAbs(pixel.blue() - colour.blue()) <
-                24)
-                ++count, rows += y;
-        }
+        for (int x = 0; x < area.width(); ++x)
+            if ((XGetPixel(image, x, y) & 0xffffff) == (colour.rgb() & 0xffffff)) ++count, rows += y;
     if (image) XDestroyImage(image);
     return {count, count ? rows / count : -1};
 }
-
-// A one-page document, all of it magenta.
-const QByteArray magentaPdf =
-    "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
-    "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
-    "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]/Contents 4 0 R>>endobj\n"
-    "4 0 obj<</Length 25>>stream\n1 0 1 rg 0 0 200 200 re f\nendstream endobj\n"
-    "trailer<</Root 1 0 R>>\n%%EOF\n";
 
 // Stores one item, followed by blank lines Stowbay does not write, so a rewrite shows; returns the
 // stored item as Stowbay writes it. With `firstStart` the next start is taken for the first one.
@@ -360,27 +347,21 @@ private slots:
         wrapper.setWorkingDirectory(dir);
         wrapper.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_hungmount",
                       {dir + "share", qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), "add", "plain.txt"});
-        QTRY_VERIFY_WITH_TIMEOUT(wrapper.canReadLine() || wrapper.state() == QProcess::NotRunning, timeoutMs);
-        const QList<QByteArray> said = wrapper.readLine().trimmed().split(' ');
-        if (said.first() != "running") QSKIP("no FUSE mount can be made here");
-        const qint64 pid = said.last().toLongLong();
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), pid, Kind::panel), timeoutMs);
+        const qint64 pid = wrapper.processId();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            windowOf(m_x.display(), pid, Kind::panel) || wrapper.state() == QProcess::NotRunning, timeoutMs);
+        if (wrapper.state() == QProcess::NotRunning) QSKIP("no FUSE mount can be made here");
 
         QByteArray out;
         QCOMPARE(command({"add", "second.txt"}, dir, &out), 0);
         QVERIFY2(out.startsWith("1 added"), out);
         const auto stored = [] {
-            QStringList paths;
-            for (const StowbayItem &item :
-                 StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{}))
-                paths << item.path;
-            return paths;
+            return StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{}).size();
         };
-        const QStringList all{hung, dir + "plain.txt", dir + "second.txt"};
-        QTRY_COMPARE_WITH_TIMEOUT(stored(), all, timeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), 3, timeoutMs); // the hung file, plain.txt, second.txt
         QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
         QVERIFY(finished(&wrapper));
-        QCOMPARE(stored(), all);
+        QCOMPARE(stored(), 3);
     }
 
     void thumbnails_data() {
@@ -406,7 +387,12 @@ private slots:
             QVERIFY(image.save(dir + images.at(i)));
         }
         TestSupport::writeFile(dir + "broken.png", "not an image");
-        TestSupport::writeFile(dir + "page.pdf", magentaPdf);
+        TestSupport::writeFile(dir + "page.pdf",
+                               "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<<"
+                               "/Type/Pages/Kids[3 0 R]/Count 1>>endobj\n3 0 obj<</Type/Page"
+                               "/Parent 2 0 R/MediaBox[0 0 99 99]/Contents 4 0 R>>endobj\n4 0 "
+                               "obj<</Length 23>>stream\n1 0 1 rg 0 0 99 99 re f\nendstream endobj\n"
+                               "trailer<</Root 1 0 R>>\n%%EOF\n"); // all magenta
         const auto uri = [&](const QString &name) { return QUrl::fromLocalFile(dir + name).toEncoded(); };
         const auto md5 = [&](const QString &name) {
             return QCryptographicHash::hash(uri(name), QCryptographicHash::Md5).toHex() + ".png";
@@ -428,14 +414,8 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(bus.readLine().trimmed()));
         if (service) {
-            const QStringList found = QDir("/usr/lib").entryList({"*"}, QDir::Dirs | QDir::NoDotAndDotDot);
-            QString tumblerd;
-            for (const QString &sub : found)
-                if (QFileInfo::exists("/usr/lib/" + sub + "/tumbler-1/tumblerd"))
-                    tumblerd = "/usr/lib/" + sub + "/tumbler-1/tumblerd";
-            if (tumblerd.isEmpty()) QSKIP("tumbler is not installed");
             tumbler.setProcessEnvironment(environment);
-            tumbler.start(tumblerd, {});
+            tumbler.start("sh", {"-c", "exec /usr/lib/*/tumbler-1/tumblerd"});
             QDBusConnection connection =
                 QDBusConnection::connectToBus(environment.value("DBUS_SESSION_BUS_ADDRESS"), "thumbnails");
             QTRY_VERIFY_WITH_TIMEOUT(
@@ -447,52 +427,45 @@ private slots:
             .setValue("keepOnQuit", true);
         QFile::remove(storedFilePath());
 
-        QFileInfo failure;
+        QDateTime failedAt;
         for (const QStringList &arguments :
-             {QStringList{"add"} + images + QStringList{"broken.png", "page.pdf"}, QStringList{"show"}}) {
+             {QStringList{"add"} + images + QStringList{"broken.png", "page.pdf"}, {"show"}}) {
             QObject processes;
             QProcess *stowbay = start(&processes, arguments, dir, environment);
-            std::optional<QRect> panel;
-            QTRY_VERIFY_WITH_TIMEOUT((panel = windowOf(m_x.display(), stowbay->processId(), Kind::panel)),
-                                     timeoutMs);
             // Each row's picture, in the rows' order; the document's only from the service.
             const auto shown = [&] {
-                panel = windowOf(m_x.display(), stowbay->processId(), Kind::panel);
+                const QRect panel =
+                    windowOf(m_x.display(), stowbay->processId(), Kind::panel).value_or(QRect());
                 double above = -1;
                 for (const QColor &colour : colours) {
-                    const auto [count, row] = pixelsOf(m_x.display(), panel.value_or(QRect()), colour);
+                    const auto [count, row] = pixelsOf(m_x.display(), panel, colour);
                     if (count < 200 || row <= above) return false;
                     above = row;
                 }
-                return (pixelsOf(m_x.display(), panel.value_or(QRect()), Qt::magenta).first > 200) == service;
+                return (pixelsOf(m_x.display(), panel, Qt::magenta).first > 200) == service;
             };
             QTRY_VERIFY_WITH_TIMEOUT(shown(), timeoutMs);
             for (const QString &name : images) {
-                const QString path = cache + "normal/" + md5(name);
-                const QImage thumbnail(path);
+                const QImage thumbnail(cache + "normal/" + md5(name));
                 QCOMPARE(thumbnail.text("Thumb::URI").toUtf8(), uri(name));
                 QCOMPARE(thumbnail.text("Thumb::MTime").section('.', 0, 0).toLongLong(),
                          QFileInfo(dir + name).lastModified().toSecsSinceEpoch());
                 struct stat st {};
                 if (!service)
-                    QVERIFY(::stat(QFile::encodeName(path), &st) == 0 && (st.st_mode & 0777) == 0600);
+                    QVERIFY(::stat(qPrintable(cache + "normal/" + md5(name)), &st) == 0 &&
+                            (st.st_mode & 0777) == 0600);
             }
             QCOMPARE(QFile::exists(cache + "normal/" + md5("page.pdf")), service);
-            if (!service) {
-                const QStringList failed = QDir(cache + "fail").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-                QCOMPARE(failed.size(), 1);
-                const QFileInfo now(cache + "fail/" + failed.first() + "/" + md5("broken.png"));
-                QVERIFY(now.exists());
-                if (failure.exists()) QCOMPARE(now.lastModified(), failure.lastModified()); // not tried again
-                failure = now;
-            }
+            const QFileInfo failure(cache + "fail/stowbay-" + CommandLine::version() + "/" +
+                                    md5("broken.png"));
+            QVERIFY(service || failure.exists());
+            if (failedAt.isValid()) QCOMPARE(failure.lastModified(), failedAt); // not tried again
+            failedAt = failure.lastModified();
             QCOMPARE(command({"quit"}, dir), 0);
             QVERIFY(finished(stowbay));
         }
-        tumbler.terminate();
-        bus.terminate();
-        QVERIFY(tumbler.state() == QProcess::NotRunning || tumbler.waitForFinished());
-        QVERIFY(bus.waitForFinished());
+        for (QProcess *helper : {&tumbler, &bus})
+            helper->terminate(), helper->waitForFinished();
     }
 };
 
