@@ -126,6 +126,7 @@ struct StowbayStore::LaneWatch {
 
 StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings), m_shared(std::make_shared<Shared>()) {
+    m_intake.setMaxThreadCount(1); // adds are sorted in the order they came
     m_fileLanes = std::make_unique<MountLanes>(QStringLiteral("stowbay.store.io"));
     m_fileLanes->deadlineMs = ioWaitDeadlineMs / 2;
     m_writerThread = new QThread;
@@ -154,6 +155,7 @@ StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
 StowbayStore::~StowbayStore() {
     m_saveWork.stop();
     setWatching(false);
+    m_intake.waitForDone();
     m_fileLanes.reset();
     const bool drained = waitForWriter(ioWaitDeadlineMs);
     m_writerThread->quit();
@@ -218,6 +220,8 @@ void StowbayStore::saveFinished(const std::optional<QString> &failure) {
 void StowbayStore::flush() {
     m_saveWork.stop();
     const QDeadlineTimer deadline(ioWaitDeadlineMs);
+    m_intake.waitForDone(int(deadline.remainingTime() / 4));
+    applyResults(*m_shared, this); // sorted adds go on to the I/O threads
     m_fileLanes->waitForAll(int(deadline.remainingTime() / 2));
     applyResults(*m_shared, this);
     saveNow();
@@ -302,34 +306,47 @@ ItemInfo StowbayStore::makeInfo(const QUrl &url) {
     return info;
 }
 
-// The paths are made standard here (text work only) and sent to the I/O thread of the file system
-// that holds them.
+// The paths are made standard and sorted by the file system that holds them on the intake thread
+// (text work only, which a drop of thousands of files would otherwise do on the main thread); each
+// file system's I/O thread then examines its own.
 void StowbayStore::add(const QList<QUrl> &urls, std::function<void(int)> completion) {
     if (urls.isEmpty()) {
         if (completion) completion(0);
         return;
     }
     m_fileLanes->readMountTable();
-    QSet<QString> seenPaths;
-    QHash<QString, QStringList> pathsByMount;
-    QStringList mounts; // in the order of the first file of each
-    for (const QUrl &url : urls) {
-        const std::optional<QString> path = standardizedFilePath(url);
-        if (!path || seenPaths.contains(*path)) continue;
-        seenPaths.insert(*path);
-        const QString mount = m_fileLanes->mountOf(*path);
-        if (!pathsByMount.contains(mount)) mounts.append(mount);
-        pathsByMount[mount].append(*path);
+    QPointer<StowbayStore> store(this);
+    m_intake.start([urls, table = m_fileLanes->mountTable(), shared = m_shared, store,
+                    completion = std::move(completion)] {
+        QSet<QString> seenPaths;
+        QHash<QString, QStringList> pathsByMount;
+        QStringList mounts; // in the order of the first file of each
+        for (const QUrl &url : urls) {
+            const std::optional<QString> path = standardizedFilePath(url);
+            if (!path || seenPaths.contains(*path)) continue;
+            seenPaths.insert(*path);
+            const QString mount = MountLanes::mountOf(table, *path);
+            if (!pathsByMount.contains(mount)) mounts.append(mount);
+            pathsByMount[mount].append(*path);
+        }
+        handBack(shared, store, [pathsByMount, mounts, completion](StowbayStore *store) {
+            if (store)
+                store->addSorted(pathsByMount, mounts, completion);
+            else if (completion)
+                completion(0);
+        });
+    });
+}
+
+void StowbayStore::addSorted(const QHash<QString, QStringList> &pathsByMount, const QStringList &mounts,
+                             std::function<void(int)> completion) {
+    if (mounts.isEmpty()) {
+        if (completion) completion(0);
+        return;
     }
     auto progress = std::make_shared<AddProgress>();
     progress->parts = int(mounts.size());
     progress->completion = std::move(completion);
-    if (mounts.isEmpty()) {
-        onMainThread([progress] {
-            if (progress->completion) progress->completion(0);
-        });
-        return;
-    }
     QPointer<StowbayStore> store(this);
     for (const QString &mount : std::as_const(mounts)) {
         m_fileLanes->run(mount, [paths = pathsByMount.value(mount), shared = m_shared, store, progress] {

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -86,6 +87,8 @@ private:
 
     void load();
     static ItemInfo makeInfo(const QUrl &url);
+    void addSorted(const QHash<QString, QStringList> &pathsByMount, const QStringList &mounts,
+                   std::function<void(int)> completion);
     int merge(const Prepared &prepared);
     static void refreshFiles(const QList<StowbayItem> &snapshot, const std::shared_ptr<Shared> &shared,
                              QPointer<StowbayStore> store);
@@ -114,7 +117,8 @@ private:
     QHash<QString, std::shared_ptr<LaneRefresh>> m_laneRefreshes; // by mount point
     QHash<QString, std::shared_ptr<LaneWatch>> m_laneWatches;     // by mount point
     bool m_watching = false;
-    QTimer m_diskSettle; // a burst of changes on disk refreshes once
+    QTimer m_diskSettle;  // a burst of changes on disk refreshes once
+    QThreadPool m_intake; // sorts the files of an add by file system: text work, off the main thread
     QThread *m_writerThread = nullptr;
     QObject *m_writerContext = nullptr; // lives on the writer thread; its queued calls are the writes
     QTimer m_saveWork;                  // the pending debounced save

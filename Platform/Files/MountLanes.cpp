@@ -67,8 +67,8 @@ void MountLanes::readMountTable() {
     m_mountPoints = points;
 }
 
-QString MountLanes::mountOf(const QString &path) const {
-    for (const QString &point : m_mountPoints) {
+QString MountLanes::mountOf(const QStringList &table, const QString &path) {
+    for (const QString &point : table) {
         if (point == QLatin1String("/")) return point;
         if (path.startsWith(point) && (path.size() == point.size() || path[point.size()] == QLatin1Char('/')))
             return point;

@@ -30,8 +30,11 @@ public:
     // The mount point that holds `path` by the system's mount table, as read by the last
     // readMountTable(); no file is touched, so a hung mount cannot block the caller. A path that
     // reaches another mount through a symbolic link counts as the link's.
-    QString mountOf(const QString &path) const;
+    QString mountOf(const QString &path) const { return mountOf(m_mountPoints, path); }
     void readMountTable();
+    // The same from a copy of the table, on any thread.
+    QStringList mountTable() const { return m_mountPoints; }
+    static QString mountOf(const QStringList &table, const QString &path);
 
     // Queues `job` on the lane of `mountPoint`, after every job queued there before.
     void run(const QString &mountPoint, std::function<void()> job);
