@@ -2,6 +2,7 @@
 
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
+#include "Interaction/StowbayDragState.h"
 #include "Interaction/StowbayInteraction.h"
 #include "Items/StowbayStore.h"
 #include "Panel/StowbayPanel.h"
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVariantAnimation>
 
 namespace {
@@ -151,7 +153,25 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_clear->setFocusPolicy(Qt::NoFocus);
     m_clear->setCursor(Qt::PointingHandCursor);
     connect(m_clear, &QAbstractButton::clicked, this, [this] { m_store.clear(); });
+    // Said for a while in the title's place when a drop was never received by its target.
+    m_notice = new QLabel(notDeliveredText);
+    m_notice->setFont(m_title->font());
+    m_notice->setPalette(title);
+    m_notice->hide();
+    m_noticeTimer = new QTimer(this);
+    m_noticeTimer->setSingleShot(true);
+    m_noticeTimer->setInterval(noticeDuration);
+    connect(m_noticeTimer, &QTimer::timeout, this, [this] {
+        m_notice->hide();
+        m_title->show();
+    });
+    connect(&StowbayDragState::center(), &StowbayDragState::dropNotDelivered, this, [this] {
+        m_title->hide();
+        m_notice->show();
+        m_noticeTimer->start();
+    });
     header->addWidget(m_title);
+    header->addWidget(m_notice);
     header->addStretch(1);
     header->addWidget(m_clear);
     column->addLayout(header);

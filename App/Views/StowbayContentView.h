@@ -1,6 +1,7 @@
-// The full panel: a header with the item count and "Clear", a dashed drop zone that lights up while
-// files are dragged anywhere over the panel, the list of rows and the "Drag all" control. It keeps
-// one row per item and updates, adds, moves or removes only the rows a change touches.
+// The full panel: a header with the item count (or, for a moment, word of a drop that was not
+// delivered) and "Clear", a dashed drop zone that lights up while files are dragged anywhere over
+// the panel, the list of rows and the "Drag all" control. It keeps one row per item and updates,
+// adds, moves or removes only the rows a change touches.
 #pragma once
 
 #include <QHash>
@@ -12,6 +13,7 @@ class PanelModel;
 class QLabel;
 class QAbstractButton;
 class QScrollArea;
+class QTimer;
 class QVBoxLayout;
 class StowbayInteraction;
 class StowbayStore;
@@ -27,8 +29,12 @@ public:
 
     // "Stowbay" when empty, else "1 item", "2 items", ...
     static QString title(int count);
+    // Shown in the title's place for `noticeDuration` after a drop the target never received.
+    static constexpr const char *notDeliveredText = "Not delivered: kept";
+    static constexpr int noticeDuration = 4000; // milliseconds
 
     QLabel *titleLabel() const { return m_title; }
+    QLabel *noticeLabel() const { return m_notice; }
     QAbstractButton *clearButton() const { return m_clear; }
     QWidget *dropZone() const { return m_dropZone; }
     QWidget *dragAll() const { return m_dragAll; }
@@ -50,6 +56,8 @@ private:
     StowbayInteraction &m_interaction;
     bool m_targeted = false;
     QLabel *m_title;
+    QLabel *m_notice;
+    QTimer *m_noticeTimer;
     QAbstractButton *m_clear;
     QWidget *m_dropZone;
     QScrollArea *m_list;
