@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
@@ -164,6 +165,28 @@ private slots:
         QVERIFY(elsewhere.acquire());
         QCOMPARE(QFile::permissions(folder.path() + "/made") & 0x7077,
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // A command that only asks (list, clear, quit) never takes the lock, so it never makes a starting
+    // Stowbay take it for the running one: here Stowbay starts 200 times while they run without pause.
+    void askingNeverKeepsAStartOut() {
+        QTemporaryDir folder;
+        QProcess asking;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", folder.path());
+        asking.setProcessEnvironment(environment);
+        asking.setProcessChannelMode(QProcess::MergedChannels);
+        asking.start("sh", {"-c", R"(while :; do "$0" list; "$0" clear; "$0" quit; done)",
+                            qEnvironmentVariable("STOWBAY_STOWBAY_BIN")});
+        QVERIFY(asking.waitForReadyRead(10000));
+        int keptOut = 0;
+        for (int start = 0; start < 200; ++start) {
+            QTest::qWait(start % 7);
+            keptOut += !SingleInstance(folder.path()).acquire();
+        }
+        asking.kill();
+        asking.waitForFinished();
+        QCOMPARE(keptOut, 0);
     }
 };
 

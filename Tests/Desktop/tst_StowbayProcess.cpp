@@ -13,7 +13,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
-#include <sys/file.h>
 
 #include "XTestDriver.h"
 #include <X11/keysym.h>
@@ -301,7 +300,9 @@ private slots:
         for (const auto &[arguments, status, says] : alone) {
             const int lock =
                 ::open(QFile::encodeName(SingleInstance().lockPath()), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (arguments.isEmpty()) QVERIFY(::flock(lock, LOCK_EX | LOCK_NB) == 0); // held, no socket
+            flock whole{};
+            whole.l_type = F_WRLCK;
+            if (arguments.isEmpty()) QCOMPARE(::fcntl(lock, F_OFD_SETLK, &whole), 0); // held, no socket
             QCOMPARE(command(arguments, dir, &out), status);
             ::close(lock);
             QVERIFY2(out.contains(says), out);
