@@ -91,7 +91,7 @@ private slots:
     }
 
     void recorder_data() {
-        QTest::addColumn<int>("key"); // Key_unknown: "Reset" is clicked instead
+        QTest::addColumn<int>("key"); // Key_unknown: "Reset" is clicked instead; Key_Close: the window closes
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("display"); // afterwards; empty: still recording
         QTest::addColumn<QString>("stored");  // key code and label
@@ -118,6 +118,7 @@ private slots:
         row("a modifier on its own waits", Qt::Key_Control, ctrl, "", "49 Space", 0);
         row("escape cancels", Qt::Key_Escape, ctrl, "Super+Space", "49 Space", 0);
         row("reset", Qt::Key_unknown, 0, "Ctrl+Alt+S", "1 S", 0);
+        row("closing the window ends it", Qt::Key_Close, 0, "Super+Space", "49 Space", 0);
     }
 
     void recorder() {
@@ -137,8 +138,11 @@ private slots:
         recorder.changeButton()->click();
         QCOMPARE(f.platform.held, 0); // the current shortcut cannot fire while recording
 
+        recorder.show();
         if (key == Qt::Key_unknown)
             recorder.resetButton()->click();
+        else if (key == Qt::Key_Close)
+            recorder.close();
         else
             QTest::keyClick(&recorder, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(beeped, beeps);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -103,9 +104,9 @@ private slots:
             << none << 1 << QByteArray("STOWBAY 1 request -2\n{}") << true << QByteArray("not a");
         QTest::newRow("another version")
             << none << 1 << QByteArray("STOWBAY 2 request 2\n{}") << true << QByteArray("version 2");
-        QTest::newRow("16 MiB") << none << 1
-                                << QByteArray("STOWBAY 1 request 16777216\n") + QByteArray(1 << 20, 'x')
-                                << false << QByteArray("too large");
+        QTest::newRow("one byte over the bound")
+            << none << 1 << QByteArray("STOWBAY 1 request 4194305\n") + QByteArray(1 << 20, 'x') << false
+            << QByteArray("too large");
         QTest::newRow("cut short, then hung up")
             << none << 1 << cut << true << QByteArray("ended before its end");
         QTest::newRow("cut short, then silent")
@@ -165,6 +166,46 @@ private slots:
         QVERIFY(elsewhere.acquire());
         QCOMPARE(QFile::permissions(folder.path() + "/made") & 0x7077,
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // A request of exactly the largest size is answered after its handler took 1.5 s: the deadline for
+    // silent clients ends with the request, and the cap on clients drops one still sending, never one
+    // waiting for its answer. A client gives up on an answer that never comes. Programs started from
+    // here do not inherit the lock: one that outlives this Stowbay keeps no later start out.
+    void answersOutwaitTheDeadlines() {
+        QTemporaryDir folder;
+        QProcess program;
+        {
+            SingleInstance running(folder.path());
+            QVERIFY(running.acquire());
+            bool taken = false;
+            running.answerRequests([&](const QByteArray &body, const SingleInstance::Reply &reply) {
+                if (body == "never") return;
+                taken = true;
+                QTimer::singleShot(1500, &running, [reply, body] { reply(true, body, false); });
+            });
+            QCOMPARE(SingleInstance(folder.path()).request("never", 300).status,
+                     SingleInstance::Answer::noAnswer);
+            const QByteArray body(SingleInstance::maxBodyBytes, 'x');
+            auto waiting =
+                std::async(std::launch::async, [&] { return SingleInstance(folder.path()).request(body); });
+            QTRY_VERIFY(taken);
+            int answerFd = -1;
+            const pid_t sending =
+                clients(running.socketPath(), SingleInstance::maxClients, "STOWBAY 1", false, &answerFd);
+            QByteArray dropped;
+            QTRY_VERIFY(readToEnd(answerFd, dropped)); // the cap made room with the first of them
+            ::close(answerFd);
+            const SingleInstance::Answer answer = meanwhile([&] { return waiting.get(); });
+            ::kill(sending, SIGKILL), ::waitpid(sending, nullptr, 0);
+            QCOMPARE(answer.status, SingleInstance::Answer::ok);
+            QVERIFY(answer.body == body);
+            program.start("sleep", {"60"});
+            QVERIFY(program.waitForStarted());
+        }
+        QVERIFY(SingleInstance(folder.path()).acquire());
+        program.kill();
+        program.waitForFinished();
     }
 
     // A command that only asks (list, clear, quit) never takes the lock, so it never makes a starting

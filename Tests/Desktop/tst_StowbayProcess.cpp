@@ -13,6 +13,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "XTestDriver.h"
 #include <X11/keysym.h>
@@ -95,7 +98,9 @@ qsizetype welcomes() {
 }
 
 // Runs `stowbay arguments` in `folder`, without a display, to its end: its exit status and output.
-int command(const QStringList &arguments, const QString &folder, QByteArray *output = nullptr) {
+// A socket `*listening` that a request reaches is closed, unanswered, and set to -1.
+int command(const QStringList &arguments, const QString &folder, QByteArray *output = nullptr,
+            int *listening = nullptr) {
     QProcess process;
     process.setWorkingDirectory(folder);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -103,7 +108,10 @@ int command(const QStringList &arguments, const QString &folder, QByteArray *out
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
-    const bool ended = process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
+    for (pollfd p{listening ? *listening : -1, POLLIN, 0}; p.fd >= 0 && !process.waitForFinished(20);)
+        if (::poll(&p, 1, 0) == 1) ::close(std::exchange(*listening, p.fd = -1));
+    const bool ended = (process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs)) &&
+                       process.exitStatus() == QProcess::NormalExit;
     if (output) *output = process.readAll();
     return ended ? process.exitCode() : -1;
 }
@@ -284,28 +292,50 @@ private slots:
         QCOMPARE(command(QStringList{"add"} + files.mid(4), dir, &out), 0);
         QVERIFY2(out.startsWith("96 added, 5 refused"), out);
         QCOMPARE(command({"clear"}, dir), 0);
+        QCOMPARE(command({"quit"}, dir), 0); // within the save delay; returns once Stowbay has ended
+        QVERIFY(finished(stowbay));
+        QCOMPARE(StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{{}}).size(), 0);
+        stowbay = start(&processes, {}, dir); // holds nothing
+        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), stowbay->processId(), Kind::trayIcon), timeoutMs);
         QCOMPARE(command({"list"}, dir, &out), 0);
         QCOMPARE(out, QByteArray());
-        QCOMPARE(command({"add", "f100"}, dir), 0);
-        QCOMPARE(command({"quit"}, dir), 0); // returns once Stowbay has ended
-        QVERIFY(finished(stowbay));
-        const auto stored = StoredItems::decode(storedContents());
-        QVERIFY(stored && stored->size() == 1 && stored->first().path == dir + "f100");
+        QCOMPARE(command({"quit"}, dir), 0);
 
-        // With none running, only a start that would become Stowbay needs the display; it says why.
-        const QList<std::tuple<QStringList, int, QByteArray>> alone{
-            {{"list"}, 3, "not running"},        {{"--help"}, 0, "add FILE..."},
-            {{"--version"}, 0, "Stowbay 0."},    {{"lsit"}, 2, "unknown command"},
-            {{"show"}, 1, "DISPLAY is not set"}, {{}, 1, "did not answer"}};
-        for (const auto &[arguments, status, says] : alone) {
-            const int lock =
-                ::open(QFile::encodeName(SingleInstance().lockPath()), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // With none running, only a start that would become Stowbay needs the display; it says why,
+        // and asking one starts none. With the lock held (1), and a socket that takes the request
+        // and never answers (2), a start says the running one did not answer; -0 sends nothing.
+        const QList<std::tuple<QStringList, int, QByteArray, int>> alone{
+            {{"list"}, 3, "not running", 0},
+            {{"clear"}, 3, "not running", 0},
+            {{"quit"}, 3, "not running", 0},
+            {{"--help"}, 0, "add FILE...", 0},
+            {{"--version"}, 0, "Stowbay 0.", 0},
+            {{"lsit"}, 2, "unknown command", 0},
+            {{"show"}, 1, "DISPLAY is not set", 0},
+            {{}, 1, "did not answer", 1},
+            {{}, 1, "did not answer", 2},
+            {{"show"}, 1, "did not answer", 2},
+            {{"show", "-0"}, 2, "-0 goes with list only", 2},
+            {{"-0"}, 2, "-0 goes with list only", 2}};
+        const SingleInstance paths;
+        for (const auto &[arguments, status, says, held] : alone) {
+            const int lock = ::open(QFile::encodeName(paths.lockPath()), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
             flock whole{};
             whole.l_type = F_WRLCK;
-            if (arguments.isEmpty()) QCOMPARE(::fcntl(lock, F_OFD_SETLK, &whole), 0); // held, no socket
-            QCOMPARE(command(arguments, dir, &out), status);
-            ::close(lock);
+            if (held) QCOMPARE(::fcntl(lock, F_OFD_SETLK, &whole), 0);
+            int listening = held == 2 ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+            sockaddr_un address{AF_UNIX, {}};
+            qstrncpy(address.sun_path, QFile::encodeName(paths.socketPath()).constData(),
+                     sizeof address.sun_path);
+            if (held == 2)
+                QVERIFY(::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                        ::listen(listening, 4) == 0);
+            QCOMPARE(command(arguments, dir, &out, &listening), status);
             QVERIFY2(out.contains(says), out);
+            if (held == 2) QCOMPARE(listening < 0, status == 1); // a request came from a start only
+            ::close(lock);
+            if (listening >= 0) ::close(listening);
+            QFile::remove(paths.socketPath());
         }
     }
 };
