@@ -44,14 +44,10 @@ private slots:
         QTest::addColumn<QPoint>("at");
         QTest::addColumn<int>("grey");
         QTest::newRow("0: file picked up low left") << 0.0 << QPoint(38, 140) << 255;
-        QTest::newRow("0: no panel yet") << 0.0 << QPoint(340, 100) << 31;
-        QTest::newRow("0.5: file at the shake's centre") << 0.5 << QPoint(128, 95) << 255;
         QTest::newRow("0.5: panel fully in") << 0.5 << QPoint(270, 100) << 67;
         QTest::newRow("0.72: file on the panel") << 0.72 << QPoint(296, 95) << 255;
-        QTest::newRow("0.72: pointer gone") << 0.72 << QPoint(326, 128) << 67;
         QTest::newRow("0.95: file half faded") << 0.95 << QPoint(296, 95) << 143;
         QTest::newRow("0.95: panel half out") << 0.95 << QPoint(330, 60) << 67;
-        QTest::newRow("0.95: left of the panel") << 0.95 << QPoint(280, 60) << 31;
     }
 
     void welcomeFrame() {

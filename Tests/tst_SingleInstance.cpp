@@ -90,10 +90,8 @@ private slots:
         QTest::addColumn<QByteArray>("why");      // in the error answer the first gets
         const QByteArray none, cut = "STOWBAY 1 request 10\n{\"co";
         QTest::newRow("no lock file") << none << 0 << none << false << none;
-        QTest::newRow("lock: garbled")
-            << QByteArray("\xff\x01not a lock\n", 13) << 0 << none << false << none;
-        QTest::newRow("lock: another host's")
-            << QByteArray("4242\nStowbay\nanother-host\n") << 0 << none << false << none;
+        QTest::newRow("lock: garbled, another host's")
+            << QByteArray("\xff\x01\n4242\nanother-host\n", 21) << 0 << none << false << none;
         QTest::newRow("200 silent, at the descriptor limit")
             << none << 200 << QByteArray("") << false << none;
         QTest::newRow("garbage") << none << 1 << QByteArray("\0\xff\x13junk\n", 8) << true

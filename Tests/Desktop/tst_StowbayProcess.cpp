@@ -6,6 +6,7 @@
 #include "Session/SingleInstance.h"
 #include "TestSupport.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSettings>
@@ -13,9 +14,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include "XTestDriver.h"
 #include <X11/keysym.h>
@@ -98,9 +96,9 @@ qsizetype welcomes() {
 }
 
 // Runs `stowbay arguments` in `folder`, without a display, to its end: its exit status and output.
-// A socket `*listening` that a request reaches is closed, unanswered, and set to -1.
+// A request that reaches `server` is taken and dropped unanswered, and the server closes.
 int command(const QStringList &arguments, const QString &folder, QByteArray *output = nullptr,
-            int *listening = nullptr) {
+            QLocalServer *server = nullptr) {
     QProcess process;
     process.setWorkingDirectory(folder);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -108,8 +106,8 @@ int command(const QStringList &arguments, const QString &folder, QByteArray *out
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
-    for (pollfd p{listening ? *listening : -1, POLLIN, 0}; p.fd >= 0 && !process.waitForFinished(20);)
-        if (::poll(&p, 1, 0) == 1) ::close(std::exchange(*listening, p.fd = -1));
+    while (server && server->isListening() && !process.waitForFinished(20))
+        if (server->waitForNewConnection(0)) delete server->nextPendingConnection(), server->close();
     const bool ended = (process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs)) &&
                        process.exitStatus() == QProcess::NormalExit;
     if (output) *output = process.readAll();
@@ -304,38 +302,26 @@ private slots:
         // With none running, only a start that would become Stowbay needs the display; it says why,
         // and asking one starts none. With the lock held (1), and a socket that takes the request
         // and never answers (2), a start says the running one did not answer; -0 sends nothing.
+        // clang-format off
         const QList<std::tuple<QStringList, int, QByteArray, int>> alone{
-            {{"list"}, 3, "not running", 0},
-            {{"clear"}, 3, "not running", 0},
-            {{"quit"}, 3, "not running", 0},
-            {{"--help"}, 0, "add FILE...", 0},
-            {{"--version"}, 0, "Stowbay 0.", 0},
-            {{"lsit"}, 2, "unknown command", 0},
-            {{"show"}, 1, "DISPLAY is not set", 0},
-            {{}, 1, "did not answer", 1},
-            {{}, 1, "did not answer", 2},
-            {{"show"}, 1, "did not answer", 2},
-            {{"show", "-0"}, 2, "-0 goes with list only", 2},
-            {{"-0"}, 2, "-0 goes with list only", 2}};
-        const SingleInstance paths;
+            {{"list"}, 3, "not running", 0}, {{"clear"}, 3, "not running", 0}, {{"quit"}, 3, "not running", 0},
+            {{"--help"}, 0, "add FILE...", 0}, {{"--version"}, 0, "Stowbay 0.", 0},
+            {{"lsit"}, 2, "unknown command", 0}, {{"show"}, 1, "DISPLAY is not set", 0},
+            {{}, 1, "did not answer", 1}, {{}, 1, "did not answer", 2}, {{"show"}, 1, "did not answer", 2},
+            {{"show", "-0"}, 2, "-0 goes with list only", 2}, {{"-0"}, 2, "-0 goes with list only", 2}};
+        // clang-format on
         for (const auto &[arguments, status, says, held] : alone) {
-            const int lock = ::open(QFile::encodeName(paths.lockPath()), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const int lock =
+                ::open(QFile::encodeName(SingleInstance().lockPath()), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
             flock whole{};
             whole.l_type = F_WRLCK;
             if (held) QCOMPARE(::fcntl(lock, F_OFD_SETLK, &whole), 0);
-            int listening = held == 2 ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
-            sockaddr_un address{AF_UNIX, {}};
-            qstrncpy(address.sun_path, QFile::encodeName(paths.socketPath()).constData(),
-                     sizeof address.sun_path);
-            if (held == 2)
-                QVERIFY(::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-                        ::listen(listening, 4) == 0);
-            QCOMPARE(command(arguments, dir, &out, &listening), status);
-            QVERIFY2(out.contains(says), out);
-            if (held == 2) QCOMPARE(listening < 0, status == 1); // a request came from a start only
+            QLocalServer server;
+            if (held == 2) QVERIFY(server.listen(SingleInstance().socketPath()));
+            QCOMPARE(command(arguments, dir, &out, &server), status);
             ::close(lock);
-            if (listening >= 0) ::close(listening);
-            QFile::remove(paths.socketPath());
+            QVERIFY2(out.contains(says), out);
+            QCOMPARE(server.isListening(), held == 2 && status != 1); // a request came from a start only
         }
     }
 };
