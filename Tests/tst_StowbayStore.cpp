@@ -68,7 +68,6 @@ class tst_StowbayStore : public QObject {
     Q_OBJECT
 private slots:
     void init();
-    void writesExactBytes();
     void readsStrictly_data();
     void readsStrictly();
     void savesAreDebouncedFlushedAndDeleted();
@@ -112,14 +111,6 @@ void tst_StowbayStore::addAndSettle(StowbayStore &store, const QStringList &name
     QSignalSpy saved(&store, &StowbayStore::saved);
     store.flush();
     QVERIFY(saved.wait(5000));
-}
-
-// Whole seconds in UTC, an upper-case id and no bookmark member when there is none, whatever the
-// settings and the time zone.
-void tst_StowbayStore::writesExactBytes() {
-    StowbayItem item{QUuid("{0f8e2d0a-5b4c-4e2a-9d61-3c7b8a9f1e22}"), "/home/u/a.txt", {}, "a.txt", {}, true};
-    item.addedAt = QDateTime(QDate(2024, 3, 5), QTime(9, 8, 9, 999), Qt::OffsetFromUTC, 7200);
-    QCOMPARE(StoredItems::encode({item}), edited(R"("bookmark":"AQID",)", "").replace("false", "true"));
 }
 
 void tst_StowbayStore::readsStrictly_data() {
@@ -199,7 +190,6 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     store.flush();
     late.join();
     QCOMPARE(saved.size(), 4); // written from here, not by the write that came late
-    QCOMPARE(store.items().size(), 3);
     QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     const QDir folder = QFileInfo(StowbayStore::fileURL()).absoluteDir();
     const QStringList aside = folder.entryList({"stowbay.json.unreadable-*"});
@@ -332,8 +322,6 @@ void tst_StowbayStore::editsAndTheirSaves() {
     QSignalSpy saved(&store, &StowbayStore::saved);
     store.refresh(); // its results come back after the remove and give the removed item no facts
     store.remove({store.items().at(0).id, QUuid::createUuid()});
-    QVERIFY(saved.wait(5000));
-    store.setPinned({}, true);
     QVERIFY(saved.wait(5000));
     store.setPinned({store.items().at(0).id, store.items().at(2).id}, true);
     store.clear();
