@@ -3,11 +3,13 @@
 // one row per item and updates, adds, moves or removes only the rows a change touches.
 #pragma once
 
+#include "Views/ItemRowView.h"
+
 #include <QHash>
+#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
-class ItemRowView;
 class PanelModel;
 class QLabel;
 class QAbstractButton;
@@ -25,8 +27,16 @@ public:
     bool targeted() const { return m_targeted; }
     void setTargeted(bool targeted);
 
-    // "Stowbay" when empty, else "1 item", "2 items", ...
+    static constexpr int noticeMs = 4000;
+    static constexpr int rowSpacing = 2;
+    // From one row's top to the next one's.
+    static constexpr int rowPitch = ItemRowView::rowHeight + rowSpacing;
+
+    // "Stowbay" when empty, else "1 item", "2 items", ...; "2 of 5 selected" while rows are selected.
     static QString title(int count);
+    static QString title(int count, int selected);
+    // Says `text` in the header for a few seconds, in place of the count.
+    void showNotice(const QString &text);
 
     QLabel *titleLabel() const { return m_title; }
     QAbstractButton *clearButton() const { return m_clear; }
@@ -44,6 +54,7 @@ private:
     void itemsChanged();
     void infosChanged();
     void selectionChanged();
+    void updateTitle();
 
     PanelModel &m_model;
     StowbayStore &m_store;
@@ -56,4 +67,6 @@ private:
     QVBoxLayout *m_rowsLayout;
     QWidget *m_dragAll;
     QHash<QUuid, ItemRowView *> m_rows;
+    QString m_notice;
+    QTimer m_noticeTimer;
 };
