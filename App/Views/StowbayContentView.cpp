@@ -2,6 +2,7 @@
 
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
+#include "Interaction/StowbayDragState.h"
 #include "Interaction/StowbayInteraction.h"
 #include "Items/StowbayStore.h"
 #include "Panel/StowbayPanel.h"
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVariantAnimation>
 
 namespace {
@@ -152,6 +154,8 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_clear->setFocusPolicy(Qt::NoFocus);
     m_clear->setCursor(Qt::PointingHandCursor);
     connect(m_clear, &QAbstractButton::clicked, this, [this] { m_store.clear(); });
+    connect(&StowbayDragState::center(), &StowbayDragState::dropNotDelivered, this,
+            [this] { showNotice(QString::fromUtf8(notDeliveredText)); });
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_clear);

@@ -1,6 +1,7 @@
-// The full panel: a header with the item count and "Clear", a dashed drop zone that lights up while
-// files are dragged anywhere over the panel, the list of rows and the "Drag all" control. It keeps
-// one row per item and updates, adds, moves or removes only the rows a change touches.
+// The full panel: a header with the item count (or, for a moment, what just happened: a drop that
+// was not delivered, files that did not fit) and "Clear", a dashed drop zone that lights up while files are
+// dragged anywhere over the panel, the list of rows and the "Drag all" control. It keeps one row per item and
+// updates, adds, moves or removes only the rows a change touches.
 #pragma once
 
 #include "Views/ItemRowView.h"
@@ -14,6 +15,7 @@ class PanelModel;
 class QLabel;
 class QAbstractButton;
 class QScrollArea;
+class QTimer;
 class QVBoxLayout;
 class StowbayInteraction;
 class StowbayStore;
@@ -37,6 +39,8 @@ public:
     static QString title(int count, int selected);
     // Says `text` in the header for a few seconds, in place of the count.
     void showNotice(const QString &text);
+    // Said after a drop the target never received.
+    static constexpr const char *notDeliveredText = "Not delivered: kept";
 
     QLabel *titleLabel() const { return m_title; }
     QAbstractButton *clearButton() const { return m_clear; }
