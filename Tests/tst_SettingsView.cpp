@@ -77,7 +77,7 @@ private slots:
         view.openModePicker()->setCurrentIndex(1); // "Any file drag begins"
         QCOMPARE(f.settings.openMode(), OpenMode::anyDrag);
         QVERIFY(!view.sensitivityPicker()->isEnabled());
-        QCOMPARE(view.sensitivityPicker()->currentText(), QString("Easy (small wiggle)"));
+        QCOMPARE(view.sensitivityPicker()->currentText(), QString("A small wiggle"));
         f.settings.setOpenMode(OpenMode::shake);
         QCOMPARE(view.openModePicker()->currentText(), QString("Shake"));
         QVERIFY(view.sensitivityPicker()->isEnabled());

@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "Views/ItemRowView.h"
 #include "Views/StowbayContentView.h"
+#include "Views/TabHandleView.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -269,6 +270,35 @@ private slots:
         p.key(Qt::Key_Escape); // empty: no tab
         QCOMPARE(p.controller.state(), State::hidden);
         QTRY_VERIFY(!p.controller.panel().isVisible());
+    }
+
+    // Under the pointer, the rows that remain stay where they are on screen when the first of five
+    // goes, and the panel moves to its frame once the pointer leaves. The header counts the
+    // selection, the tab the items.
+    void steadyUnderThePointer() {
+        Panel p;
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.expanded()));
+        StowbayContentView *content = p.controller.content();
+        p.interaction->setSelection(p.set(words("B C")));
+        QCOMPARE(content->titleLabel()->text(), "2 of 5 selected");
+        QCOMPARE(p.controller.panel().findChild<TabHandleView *>()->accessibleName(), "Stowbay, 5 items");
+
+        const auto rowTops = [&] {
+            QList<int> tops;
+            for (const QUuid &id : p.ids(words("B C D E")))
+                tops << content->row(id)->mapToGlobal(QPoint()).y();
+            return tops;
+        };
+        const QList<int> before = rowTops();
+        p.pointer = p.frame().center();
+        p.store->remove({p.id("A")});
+        QTRY_COMPARE(p.frame().height(), p.expanded().height());
+        QTRY_COMPARE(rowTops(), before);
+        p.pointer = {10, 10};
+        p.controller.background().onExit();
+        QVERIFY(p.restsAt(p.expanded()));
+        QCOMPARE_NE(rowTops(), before);
     }
 };
 

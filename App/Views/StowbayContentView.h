@@ -1,14 +1,16 @@
-// The full panel: a header with the item count (or, for a moment, word of a drop that was not
-// delivered) and "Clear", a dashed drop zone that lights up while files are dragged anywhere over
-// the panel, the list of rows and the "Drag all" control. It keeps one row per item and updates,
-// adds, moves or removes only the rows a change touches.
+// The full panel: a header with the item count (or, for a moment, what just happened: a drop that
+// was not delivered, files that did not fit) and "Clear", a dashed drop zone that lights up while files are
+// dragged anywhere over the panel, the list of rows and the "Drag all" control. It keeps one row per item and
+// updates, adds, moves or removes only the rows a change touches.
 #pragma once
 
+#include "Views/ItemRowView.h"
+
 #include <QHash>
+#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
-class ItemRowView;
 class PanelModel;
 class QLabel;
 class QAbstractButton;
@@ -27,14 +29,20 @@ public:
     bool targeted() const { return m_targeted; }
     void setTargeted(bool targeted);
 
-    // "Stowbay" when empty, else "1 item", "2 items", ...
+    static constexpr int noticeMs = 4000;
+    static constexpr int rowSpacing = 2;
+    // From one row's top to the next one's.
+    static constexpr int rowPitch = ItemRowView::rowHeight + rowSpacing;
+
+    // "Stowbay" when empty, else "1 item", "2 items", ...; "2 of 5 selected" while rows are selected.
     static QString title(int count);
-    // Shown in the title's place for `noticeDuration` after a drop the target never received.
+    static QString title(int count, int selected);
+    // Says `text` in the header for a few seconds, in place of the count.
+    void showNotice(const QString &text);
+    // Said after a drop the target never received.
     static constexpr const char *notDeliveredText = "Not delivered: kept";
-    static constexpr int noticeDuration = 4000; // milliseconds
 
     QLabel *titleLabel() const { return m_title; }
-    QLabel *noticeLabel() const { return m_notice; }
     QAbstractButton *clearButton() const { return m_clear; }
     QWidget *dropZone() const { return m_dropZone; }
     QWidget *dragAll() const { return m_dragAll; }
@@ -50,18 +58,19 @@ private:
     void itemsChanged();
     void infosChanged();
     void selectionChanged();
+    void updateTitle();
 
     PanelModel &m_model;
     StowbayStore &m_store;
     StowbayInteraction &m_interaction;
     bool m_targeted = false;
     QLabel *m_title;
-    QLabel *m_notice;
-    QTimer *m_noticeTimer;
     QAbstractButton *m_clear;
     QWidget *m_dropZone;
     QScrollArea *m_list;
     QVBoxLayout *m_rowsLayout;
     QWidget *m_dragAll;
     QHash<QUuid, ItemRowView *> m_rows;
+    QString m_notice;
+    QTimer m_noticeTimer;
 };

@@ -5,7 +5,9 @@
 #include "TestSupport.h"
 #include "Views/StowbayContentView.h"
 
+#include <QLabel>
 #include <QScreen>
+#include <QScrollArea>
 
 #include "DesktopWindows.h"
 #include "XTestDriver.h"
@@ -157,6 +159,39 @@ private slots:
         x.chord({XK_Escape});
         QTRY_COMPARE(p.controller.state(), State::tab);
         QTRY_COMPARE(inputFocus(x.display()), before);
+    }
+
+    // Over a window of black text on white, an empty part of the panel (below its one row) shows
+    // nothing of it: its pixels vary by at most 8 levels of 255.
+    void legibleOverText() {
+        QLabel page(QString("Lorem ipsum dolor sit amet, consectetur adipiscing elit. ").repeated(400));
+        page.setWordWrap(true);
+        page.setStyleSheet("background: white; color: black; font-size: 13px;");
+        page.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        Panel p;
+        p.store->remove(p.ids(words("B C")));
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        QWidget *list = p.controller.content()->list()->viewport();
+        const QWidget *row = p.controller.content()->row(p.id("A"));
+        const QPoint top = row->mapToGlobal(QPoint(4, row->height() + 4));
+        const QRect empty(
+            top, QSize(row->width() - 8, list->mapToGlobal(QPoint(0, list->height() - 4)).y() - top.y()));
+        const auto variation = [&] {
+            const QImage shot =
+                p.screen()->grabWindow(0, empty.x(), empty.y(), empty.width(), empty.height()).toImage();
+            int low = 255, high = 0;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x) {
+                    low = std::min(low, qGray(shot.pixel(x, y)));
+                    high = std::max(high, qGray(shot.pixel(x, y)));
+                }
+            return high - low;
+        };
+        QVERIFY(empty.height() > 10);
+        QTRY_VERIFY2(variation() <= 8, qPrintable(QString::number(variation())));
     }
 
     // The panel opens on the pointer's screen and moves when its screen goes away.
