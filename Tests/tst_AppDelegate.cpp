@@ -94,9 +94,10 @@ private slots:
         }
     }
 
-    // "Show Stowbay" opens the panel pinned open; "Clear Stowbay" keeps pinned items; the Launch at Login
-    // check mark is read from the autostart entry each time the menu opens, the entry toggles it and a
-    // failure is shown.
+    // "Show Stowbay" opens the panel pinned open; "Clear Stowbay"
+    // keeps pinned items, and is there only while something can be cleared; the tool tip counts the
+    // files; the Launch at Login check mark is read from the autostart entry each time the menu opens,
+    // the entry toggles it and a failure is shown.
     void trayMenu() {
         const StowbayItem pinned = item("pinned", 10, true);
         store({item("a", 10), pinned, item("b", 10)});
@@ -112,14 +113,17 @@ private slots:
         QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::expanded);
         QVERIFY(delegate.controller()->pinnedOpen());
 
-        delegate.statusMenu()->actions().at(1)->trigger();
+        delegate.clearItem()->trigger();
         QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});
+        QCOMPARE(delegate.statusItem()->toolTip(), "Stowbay — 1 file");
+        QVERIFY(!delegate.clearItem()->isEnabled());
 
-        QAction *launch = delegate.statusMenu()->actions().at(4);
+        QAction *launch = delegate.launchItem();
         QVERIFY(!LaunchAtLogin::set(true)); // behind the menu's back
         emit delegate.statusMenu()->aboutToShow();
         QCOMPARE(launch->isChecked(), true);
-        QCOMPARE(delegate.statusMenu()->actions().at(0)->text(), "Show Stowbay\tCtrl+Alt+S");
+        QCOMPARE(delegate.statusMenu()->actions().at(0)->shortcut().toString(QKeySequence::NativeText),
+                 "Ctrl+Alt+S");
         launch->trigger();
         emit delegate.statusMenu()->aboutToShow();
         QCOMPARE(launch->isChecked(), false);

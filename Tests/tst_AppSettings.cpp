@@ -40,8 +40,6 @@ private slots:
         QTest::newRow("all four modifiers in fixed order")
             << QVariantMap{{"hotkeyKeyCode", 40}, {"hotkeyModifiers", 0x1B00 | 0x80}, {"hotkeyLabel", "K"}}
             << plain + "40 Super+Ctrl+Alt+Shift+K";
-        QTest::newRow("keypad key") << QVariantMap{{"hotkeyKeyCode", 91}, {"hotkeyModifiers", 0x800}}
-                                    << plain + "91 Alt+Num+8";
         QTest::newRow("negative key code gives the default shortcut")
             << QVariantMap{{"hotkeyKeyCode", -1}, {"hotkeyModifiers", 256}, {"hotkeyLabel", "X"}} << defaults;
         QTest::newRow("modifiers beyond 32 bits give the default shortcut")

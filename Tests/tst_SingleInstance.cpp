@@ -3,7 +3,9 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -88,10 +90,8 @@ private slots:
         QTest::addColumn<QByteArray>("why");      // in the error answer the first gets
         const QByteArray none, cut = "STOWBAY 1 request 10\n{\"co";
         QTest::newRow("no lock file") << none << 0 << none << false << none;
-        QTest::newRow("lock: garbled")
-            << QByteArray("\xff\x01not a lock\n", 13) << 0 << none << false << none;
-        QTest::newRow("lock: another host's")
-            << QByteArray("4242\nStowbay\nanother-host\n") << 0 << none << false << none;
+        QTest::newRow("lock: garbled, another host's")
+            << QByteArray("\xff\x01\n4242\nanother-host\n", 21) << 0 << none << false << none;
         QTest::newRow("200 silent, at the descriptor limit")
             << none << 200 << QByteArray("") << false << none;
         QTest::newRow("garbage") << none << 1 << QByteArray("\0\xff\x13junk\n", 8) << true
@@ -102,9 +102,9 @@ private slots:
             << none << 1 << QByteArray("STOWBAY 1 request -2\n{}") << true << QByteArray("not a");
         QTest::newRow("another version")
             << none << 1 << QByteArray("STOWBAY 2 request 2\n{}") << true << QByteArray("version 2");
-        QTest::newRow("16 MiB") << none << 1
-                                << QByteArray("STOWBAY 1 request 16777216\n") + QByteArray(1 << 20, 'x')
-                                << false << QByteArray("too large");
+        QTest::newRow("one byte over the bound")
+            << none << 1 << QByteArray("STOWBAY 1 request 4194305\n") + QByteArray(1 << 20, 'x') << false
+            << QByteArray("too large");
         QTest::newRow("cut short, then hung up")
             << none << 1 << cut << true << QByteArray("ended before its end");
         QTest::newRow("cut short, then silent")
@@ -164,6 +164,68 @@ private slots:
         QVERIFY(elsewhere.acquire());
         QCOMPARE(QFile::permissions(folder.path() + "/made") & 0x7077,
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // A request of exactly the largest size is answered after its handler took 1.5 s: the deadline for
+    // silent clients ends with the request, and the cap on clients drops one still sending, never one
+    // waiting for its answer. A client gives up on an answer that never comes. Programs started from
+    // here do not inherit the lock: one that outlives this Stowbay keeps no later start out.
+    void answersOutwaitTheDeadlines() {
+        QTemporaryDir folder;
+        QProcess program;
+        {
+            SingleInstance running(folder.path());
+            QVERIFY(running.acquire());
+            bool taken = false;
+            running.answerRequests([&](const QByteArray &body, const SingleInstance::Reply &reply) {
+                if (body == "never") return;
+                taken = true;
+                QTimer::singleShot(1500, &running, [reply, body] { reply(true, body, false); });
+            });
+            QCOMPARE(SingleInstance(folder.path()).request("never", 300).status,
+                     SingleInstance::Answer::noAnswer);
+            const QByteArray body(SingleInstance::maxBodyBytes, 'x');
+            auto waiting =
+                std::async(std::launch::async, [&] { return SingleInstance(folder.path()).request(body); });
+            QTRY_VERIFY(taken);
+            int answerFd = -1;
+            const pid_t sending =
+                clients(running.socketPath(), SingleInstance::maxClients, "STOWBAY 1", false, &answerFd);
+            QByteArray dropped;
+            QTRY_VERIFY(readToEnd(answerFd, dropped)); // the cap made room with the first of them
+            ::close(answerFd);
+            const SingleInstance::Answer answer = meanwhile([&] { return waiting.get(); });
+            ::kill(sending, SIGKILL), ::waitpid(sending, nullptr, 0);
+            QCOMPARE(answer.status, SingleInstance::Answer::ok);
+            QVERIFY(answer.body == body);
+            program.start("sleep", {"60"});
+            QVERIFY(program.waitForStarted());
+        }
+        QVERIFY(SingleInstance(folder.path()).acquire());
+        program.kill();
+        program.waitForFinished();
+    }
+
+    // A command that only asks (list, clear, quit) never takes the lock, so it never makes a starting
+    // Stowbay take it for the running one: here Stowbay starts 200 times while they run without pause.
+    void askingNeverKeepsAStartOut() {
+        QTemporaryDir folder;
+        QProcess asking;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", folder.path());
+        asking.setProcessEnvironment(environment);
+        asking.setProcessChannelMode(QProcess::MergedChannels);
+        asking.start("sh", {"-c", R"(while :; do "$0" list; "$0" clear; "$0" quit; done)",
+                            qEnvironmentVariable("STOWBAY_STOWBAY_BIN")});
+        QVERIFY(asking.waitForReadyRead(10000));
+        int keptOut = 0;
+        for (int start = 0; start < 200; ++start) {
+            QTest::qWait(start % 7);
+            keptOut += !SingleInstance(folder.path()).acquire();
+        }
+        asking.kill();
+        asking.waitForFinished();
+        QCOMPARE(keptOut, 0);
     }
 };
 

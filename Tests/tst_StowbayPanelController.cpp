@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "Views/ItemRowView.h"
 #include "Views/StowbayContentView.h"
+#include "Views/TabHandleView.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -15,6 +16,7 @@
 
 using State = StowbayPanelController::State;
 Q_DECLARE_METATYPE(StowbayEdge)
+Q_DECLARE_METATYPE(State)
 
 namespace {
 // A controller over a store of A to E (or none), the pointer far from where the panel goes.
@@ -126,36 +128,73 @@ private slots:
     void collapseTimer_data() {
         QTest::addColumn<bool>("dragActive");
         QTest::addColumn<bool>("internalDrag");
-        QTest::addColumn<int>("pointerFromPanel"); // points right of the panel's left edge
-        QTest::newRow("nothing holds it: folds") << false << false << -200;
-        QTest::newRow("a file drag elsewhere holds it") << true << false << -200;
-        QTest::newRow("a drag out of the panel holds it") << false << true << -200;
-        QTest::newRow("the pointer 12 points away holds it") << false << false << -12;
-        QTest::newRow("13 points away does not") << false << false << -13;
+        QTest::addColumn<QPoint>("beyond"); // the pointer beyond the panel's sides (x) or ends (y)
+        QTest::newRow("nothing holds it: folds") << false << false << QPoint(-200, 0);
+        QTest::newRow("a file drag elsewhere holds it") << true << false << QPoint(-200, 0);
+        QTest::newRow("a drag out of the panel holds it") << false << true << QPoint(-200, 0);
+        QTest::newRow("the pointer 12 points to the side holds it") << false << false << QPoint(-12, 0);
+        QTest::newRow("12 points above holds it") << false << false << QPoint(0, -12);
+        QTest::newRow("12 points below holds it") << false << false << QPoint(0, 12);
+        QTest::newRow("13 points to the side does not") << false << false << QPoint(-13, 0);
+        QTest::newRow("13 points below does not") << false << false << QPoint(0, 13);
     }
     void collapseTimer() {
         QFETCH(bool, dragActive);
         QFETCH(bool, internalDrag);
-        QFETCH(int, pointerFromPanel);
+        QFETCH(QPoint, beyond);
         Panel p;
         p.controller.present(false);
         QVERIFY(p.restsAt(p.expanded()));
         p.dragActive = dragActive;
         StowbayDragState::internalActive = internalDrag;
-        p.pointer = QPoint(p.expanded().left() + pointerFromPanel, p.expanded().center().y());
+        const QRect e = p.expanded();
+        const auto at = [](int by, int low, int high) {
+            return by < 0 ? low + by : by > 0 ? high + by : (low + high) / 2;
+        };
+        p.pointer = QPoint(at(beyond.x(), e.left(), e.right()), at(beyond.y(), e.top(), e.bottom()));
         p.controller.scheduleCollapse(1.0);
-        const bool folds = pointerFromPanel < -12 && !dragActive && !internalDrag;
+        const bool folds = beyond.manhattanLength() > 12 && !dragActive && !internalDrag;
         if (folds) {
             QTRY_COMPARE(p.controller.state(), State::tab);
         } else {
             // Held: the timer re-arms itself and folds once the hold is gone.
             QTest::qWait(500);
             QCOMPARE(p.controller.state(), State::expanded);
-            QVERIFY(p.controller.isCollapseArmed());
             p.dragActive = StowbayDragState::internalActive = false;
             p.pointer = QPoint(10, 10);
             QTRY_COMPARE(p.controller.state(), State::tab);
         }
+    }
+
+    void staysPut_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<State>("state"); // after them, and after every delay they armed
+        QTest::addColumn<bool>("pinned");
+        QTest::newRow("Escape on the empty panel, the shortcut during the slide-out: shown")
+            << "empty present escape shortcut" << State::expanded << true;
+        QTest::newRow("pinned, a drag out of it ends") << "pin dragOutEnded" << State::expanded << true;
+        QTest::newRow("pinned, a shake") << "pin present" << State::expanded << true;
+        QTest::newRow("hidden, a new edge") << "edge" << State::hidden << false;
+        QTest::newRow("hidden, a new work area") << "workArea" << State::hidden << false;
+    }
+    // Steps in one turn of the loop that must not unsettle the panel.
+    void staysPut() {
+        QFETCH(QString, steps);
+        QFETCH(State, state);
+        QFETCH(bool, pinned);
+        Panel p(steps.startsWith("empty") ? QStringList{} : words("A B"));
+        for (const QString &step : words(steps)) {
+            if (step == "present" || step == "pin") p.controller.present(step == "pin");
+            if (step == "escape") p.key(Qt::Key_Escape);
+            if (step == "shortcut") p.controller.hotKeyPressed();
+            if (step == "dragOutEnded") StowbayDragState::postInternalDragEnded();
+            if (step == "edge") p.settings.setEdge(StowbayEdge::left);
+            if (step == "workArea") emit p.screen()->availableGeometryChanged(QRect(0, 0, 500, 500));
+        }
+        QTest::qWait(800); // past the slides and the longest delay (3 s, scaled)
+        QCOMPARE(p.controller.state(), state);
+        QCOMPARE(p.controller.pinnedOpen(), pinned);
+        QCOMPARE(p.controller.panel().isVisible(), state != State::hidden);
     }
 
     void keys_data() {
@@ -224,7 +263,6 @@ private slots:
         QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
         QCOMPARE(a->subtitle(), "Missing");
         QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder"); // whatever its size
-        QVERIFY(!content->list()->widget()->autoFillBackground()); // the dark panel shows through the list
 
         p.store->remove({p.id("A")});
         QTRY_COMPARE(p.frame().height(), StowbayPanelController::emptyHeight);
@@ -232,6 +270,29 @@ private slots:
         p.key(Qt::Key_Escape); // empty: no tab
         QCOMPARE(p.controller.state(), State::hidden);
         QTRY_VERIFY(!p.controller.panel().isVisible());
+    }
+
+    // Under the pointer, the rows that remain stay where they are on screen when the first of five
+    // goes, and the panel moves to its frame once the pointer leaves. The header counts the
+    // selection, the tab the items.
+    void steadyUnderThePointer() {
+        Panel p;
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.expanded()));
+        StowbayContentView *content = p.controller.content();
+        p.interaction->setSelection(p.set(words("B C")));
+        QCOMPARE(content->titleLabel()->text(), "2 of 5 selected");
+        QCOMPARE(p.controller.panel().findChild<TabHandleView *>()->accessibleName(), "Stowbay, 5 items");
+
+        const auto lastRowTop = [&] { return content->row(p.id("E"))->mapToGlobal(QPoint()).y(); };
+        const int before = lastRowTop();
+        p.pointer = p.frame().center();
+        p.store->remove({p.id("A")});
+        QTRY_COMPARE(p.frame().height(), p.expanded().height());
+        QTRY_COMPARE(lastRowTop(), before);
+        p.pointer = {10, 10};
+        p.controller.background().onExit();
+        QVERIFY(p.restsAt(p.expanded()));
     }
 };
 

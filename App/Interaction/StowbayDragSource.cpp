@@ -1,5 +1,6 @@
 #include "Interaction/StowbayDragSource.h"
 
+#include "Input/DragDelivery.h"
 #include "Interaction/StowbayDragState.h"
 
 #include <QCoreApplication>
@@ -30,9 +31,6 @@ bool StowbayDragSource::isInternal(const QMimeData *data) {
 void StowbayDragSource::beginDraggingSession(std::unique_ptr<StowbayDragSource> source,
                                              const QList<QUrl> &urls, const QPixmap &image,
                                              const QPoint &hotSpot) {
-    StowbayDragSource *self = source.get();
-    currentSource() = std::move(source);
-
     auto *data = new QMimeData;
     data->setUrls(urls);
     data->setData(QLatin1String(internalFormat), QByteArray::number(QCoreApplication::applicationPid()));
@@ -44,15 +42,28 @@ void StowbayDragSource::beginDraggingSession(std::unique_ptr<StowbayDragSource> 
     drag->setPixmap(image);
     drag->setHotSpot(hotSpot);
 
+    // Serving this drag's data first settles an earlier drop still waiting for its target's word,
+    // while its source is still the current one.
+    DragDelivery &delivery = DragDelivery::system();
+    delivery.serve(*data);
+    StowbayDragSource *self = source.get();
+    currentSource() = std::move(source);
+
     self->draggingSessionWillBegin();
-    Qt::DropAction operation = Qt::IgnoreAction;
     if (perform) {
-        operation = perform(*drag);
+        const Qt::DropAction operation = perform(*drag);
         delete drag;
-    } else {
-        operation = drag->exec(outsideOperations, Qt::CopyAction);
+        self->draggingSessionEnded(operation == Qt::IgnoreAction ? Outcome::cancelled : Outcome::delivered);
+        return;
     }
-    self->draggingSessionEnded(operation);
+    if (drag->exec(outsideOperations, Qt::CopyAction) == Qt::IgnoreAction) {
+        self->draggingSessionEnded(Outcome::cancelled);
+        return;
+    }
+    // Accepted at the drop; it has ended once the target says it has the files, or fails to.
+    delivery.awaitDelivery([self](bool delivered) {
+        self->draggingSessionEnded(delivered ? Outcome::delivered : Outcome::notDelivered);
+    });
 }
 
 void StowbayDragSource::draggingSessionWillBegin() {
@@ -61,13 +72,14 @@ void StowbayDragSource::draggingSessionWillBegin() {
     if (QCoreApplication *app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
-void StowbayDragSource::draggingSessionEnded(Qt::DropAction operation) {
+void StowbayDragSource::draggingSessionEnded(Outcome outcome) {
     StowbayDragState::internalActive = false;
     if (QCoreApplication *app = QCoreApplication::instance()) app->removeEventFilter(this);
     // Keeps this source alive to the end of the function, while no longer current.
     std::unique_ptr<StowbayDragSource> ending;
     if (currentSource().get() == this) ending = std::move(currentSource());
-    if (onEnd) onEnd(ids, operation != Qt::IgnoreAction);
+    if (onEnd) onEnd(ids, outcome == Outcome::delivered);
+    if (outcome == Outcome::notDelivered) StowbayDragState::postDropNotDelivered();
     StowbayDragState::postInternalDragEnded();
 }
 

@@ -1,6 +1,8 @@
 // The source of a drag of files out of the panel. It offers copy, move and link to other
 // applications and nothing at all to Stowbay's own windows, marks the drag as internal while it
 // runs, and when it ends settles the store and announces the end (stowbayInternalDragEnded).
+// A drop ends the drag only once the target has confirmed that it received the files, or failed
+// to: only a delivered drop counts as accepted.
 #pragma once
 
 #include <QList>
@@ -28,9 +30,9 @@ public:
     const QList<QUuid> ids; // the dragged items whose files exist
     const EndCallback onEnd;
 
-    // Runs the drag of `urls` with `image` under the pointer at `hotSpot`; returns when it has
-    // ended (QDrag runs the drag in a nested event loop) and the end has been handled. The source
-    // is kept as current() for the length of the drag.
+    // Runs the drag of `urls` with `image` under the pointer at `hotSpot` (QDrag runs it in a
+    // nested event loop); returns at the drop, when the end may still wait for the target's word.
+    // The source is kept as current() until the end has been handled.
     static void beginDraggingSession(std::unique_ptr<StowbayDragSource> source, const QList<QUrl> &urls,
                                      const QPixmap &image, const QPoint &hotSpot);
     static StowbayDragSource *current();
@@ -43,6 +45,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    enum class Outcome { cancelled, delivered, notDelivered };
     void draggingSessionWillBegin();
-    void draggingSessionEnded(Qt::DropAction operation);
+    void draggingSessionEnded(Outcome outcome);
 };

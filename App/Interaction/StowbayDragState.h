@@ -7,7 +7,8 @@
 class StowbayDragState : public QObject {
     Q_OBJECT
 public:
-    // True from the moment a drag out of the panel begins until it ends.
+    // True from the moment a drag out of the panel begins until it ends (after a drop, once the
+    // target's word on it is in).
     static bool internalActive;
 
     // The process-wide sender of stowbayInternalDragEnded.
@@ -15,9 +16,12 @@ public:
 
     // Announces the end of a drag out of the panel, after the store has been settled.
     static void postInternalDragEnded() { emit center().stowbayInternalDragEnded(); }
+    // Announces, just before the end, that the target took the drop but never received the files.
+    static void postDropNotDelivered() { emit center().dropNotDelivered(); }
 
 signals:
     void stowbayInternalDragEnded();
+    void dropNotDelivered();
 
 private:
     StowbayDragState() = default;

@@ -372,17 +372,21 @@ void StowbayStore::addSorted(const QHash<QString, QStringList> &pathsByMount, co
 // add it once; a file known by the place it was moved to counts as kept too. New files beyond the
 // capacity are counted, so the user can be told how many did not fit.
 int StowbayStore::merge(const Prepared &prepared) {
-    QSet<QString> knownPaths;
+    QHash<QString, QUuid> knownPaths;
     for (const StowbayItem &item : std::as_const(m_items))
-        knownPaths.insert(item.path);
-    for (const ItemInfo &info : std::as_const(m_infos))
-        knownPaths.insert(info.url.toLocalFile());
+        knownPaths.insert(item.path, item.id);
+    for (auto it = m_infos.cbegin(); it != m_infos.cend(); ++it)
+        knownPaths.insert(it->url.toLocalFile(), it.key());
 
     int count = 0;
     int refused = 0;
+    QList<QUuid> alreadyHeld;
     for (const auto &[item, info] : prepared) {
-        if (knownPaths.contains(item.path)) continue;
-        knownPaths.insert(item.path);
+        if (const auto known = knownPaths.constFind(item.path); known != knownPaths.cend()) {
+            if (!known->isNull()) alreadyHeld.append(*known);
+            continue;
+        }
+        knownPaths.insert(item.path, QUuid());
         if (m_items.size() >= capacity) {
             ++refused;
             continue;
@@ -397,6 +401,7 @@ int StowbayStore::merge(const Prepared &prepared) {
         scheduleSave();
     }
     if (refused > 0) emit refusedWhenFull(refused);
+    if (!alreadyHeld.isEmpty()) emit addedAgain(alreadyHeld);
     return count;
 }
 

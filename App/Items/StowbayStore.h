@@ -76,6 +76,8 @@ signals:
     void saveFailed(const QString &reason);
     // An add found the stowbay full: `count` new files were not added.
     void refusedWhenFull(int count);
+    // An add named files the stowbay already holds: these items.
+    void addedAgain(const QList<QUuid> &ids);
 
 private:
     using Prepared = QList<std::pair<StowbayItem, ItemInfo>>;

@@ -44,6 +44,7 @@ void StowbayBackgroundView::updateShape() {
     if (w == this) return;
     if (m_translucent) {
         w->clearMask();
+        m_blurred = FloatingWindow::blurBehind(w);
         return;
     }
     QPainterPath path;
@@ -71,7 +72,9 @@ void StowbayBackgroundView::paintEvent(QPaintEvent *) {
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     const QRectF r = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
     p.setPen(QPen(QColor(255, 255, 255, qRound(0.15 * 255)), 0.5));
-    p.setBrush(m_translucent ? QColor(28, 28, 32, 215) : QColor(36, 36, 40));
+    // Translucent only as far as the window behind cannot be read through it: a little where the
+    // compositor blurs it, hardly at all where it does not.
+    p.setBrush(!m_translucent ? QColor(36, 36, 40) : QColor(28, 28, 32, m_blurred ? 215 : 250));
     p.drawRoundedRect(r, m_cornerRadius, m_cornerRadius);
 }
 
@@ -79,6 +82,8 @@ StowbayPanel::StowbayPanel(const QRect &contentRect) {
     FloatingWindow::configure(this);
     setGeometry(contentRect);
     setFocusPolicy(Qt::StrongFocus);
+    // The rows' tool tips show while another program has the keyboard, as during a drag.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     // The press that goes down on the panel is the panel's own: the drag watcher leaves it alone.
     PanelWindows::add(winId());
     qApp->installEventFilter(this);

@@ -34,9 +34,10 @@ private:
     StowbayEdge m_edge = StowbayEdge::right;
 };
 
-// The panel's content: dark, rounded, with a faint light border. Translucent where a compositor
-// draws translucency; elsewhere opaque, and the window is cut to the rounded shape. It tells when
-// the pointer comes in and goes out, also while another application has the keyboard.
+// The panel's content: dark, rounded, with a faint light border. Slightly translucent where a
+// compositor draws translucency (more so where it blurs what lies behind); elsewhere opaque, and the window
+// is cut to the rounded shape. It tells when the pointer comes in and goes out, also while another
+// application has the keyboard.
 class StowbayBackgroundView : public QWidget {
     Q_OBJECT
 public:
@@ -64,6 +65,7 @@ private:
 
     double m_cornerRadius = expandedRadius;
     bool m_translucent = false;
+    bool m_blurred = false;
 };
 
 // The floating window. It never takes the keyboard when shown; a click into it does, and then

@@ -4,6 +4,7 @@
 #include "Interaction/StowbayDragState.h"
 #include "Interaction/StowbayInteraction.h"
 #include "Items/StowbayStore.h"
+#include "Views/StowbayContentView.h"
 #include "Views/StowbayRootView.h"
 
 #include <QCursor>
@@ -19,6 +20,13 @@
 double StowbayPanelController::timeScale = 1.0;
 
 namespace {
+QList<QUuid> ids(const QList<StowbayItem> &items) {
+    QList<QUuid> ids;
+    ids.reserve(items.size());
+    for (const StowbayItem &item : items)
+        ids.append(item.id);
+    return ids;
+}
 QEasingCurve bezier(QPointF c1, QPointF c2) {
     QEasingCurve curve(QEasingCurve::BezierSpline);
     curve.addCubicBezierSegment(c1, c2, QPointF(1, 1));
@@ -63,14 +71,26 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
         if (self && self->m_state == State::tab) self->present(false);
     };
     m_background->onExit = [self] {
-        if (self && self->m_state == State::expanded && !self->m_pinnedOpen) self->scheduleCollapse(1.2);
+        if (!self || self->m_state != State::expanded) return;
+        self->settle();
+        if (!self->m_pinnedOpen) self->scheduleCollapse(1.2);
     };
     m_panel->keyHandler = [self](QKeyEvent *event) { return self && self->handleKey(event); };
 
     // The count is taken when the items change and delivered on a later turn of the loop, once per
     // change of the count.
     m_publishedCount = int(m_store.items().size());
+    m_rowOrder = ids(m_store.items());
     connect(&m_store, &StowbayStore::itemsChanged, this, [this] {
+        // How far the first row that stays moved up the list: the panel follows it while the
+        // pointer is inside, so that the rows stay where they are on screen.
+        const QList<QUuid> order = ids(m_store.items());
+        for (int i = 0; i < m_rowOrder.size(); ++i)
+            if (const qsizetype now = order.indexOf(m_rowOrder[i]); now >= 0) {
+                m_rowsMovedUp += i - int(now);
+                break;
+            }
+        m_rowOrder = order;
         const int count = int(m_store.items().size());
         if (count == m_publishedCount) return;
         m_publishedCount = count;
@@ -295,9 +315,27 @@ void StowbayPanelController::itemCountChanged() {
         break;
     case State::expanded:
         // The generation stays: a pending completion is still valid, and so is the timer.
-        if (m_screen) animate(expandedFrame(m_screen), 1, 0.25, bezier({0, 0}, {0.58, 1}));
+        if (!m_screen) break;
+        if (!m_animation && m_panel->geometry().contains(mouseLocation())) {
+            // Under the pointer the rows that remain stay put: the panel changes at its far end,
+            // and settles to its frame once the pointer leaves.
+            QRect f = expandedFrame(m_screen);
+            const QRect visible = m_screen->availableGeometry();
+            const int top = m_panel->y() + std::exchange(m_rowsMovedUp, 0) * StowbayContentView::rowPitch;
+            f.moveTop(std::max(visible.top(), std::min(top, visible.bottom() + 1 - edgeInset - f.height())));
+            m_panel->setGeometry(f);
+        } else {
+            animate(expandedFrame(m_screen), 1, 0.25, bezier({0, 0}, {0.58, 1}));
+        }
         break;
     }
+    m_rowsMovedUp = 0;
+}
+
+void StowbayPanelController::settle() {
+    if (m_state != State::expanded || !m_screen || m_animation) return;
+    const QRect f = expandedFrame(m_screen);
+    if (m_panel->geometry() != f) animate(f, 1, 0.25, bezier({0, 0}, {0.58, 1}));
 }
 
 void StowbayPanelController::scheduleCollapse(double after) {

@@ -98,6 +98,8 @@ private:
     void showTab(QScreen *screen);
     void hide();
     void itemCountChanged();
+    // Moves a panel that kept its rows under the pointer back to its frame.
+    void settle();
     bool handleKey(QKeyEvent *event);
     void relayout();
     QScreen *pointerScreen() const;
@@ -127,4 +129,6 @@ private:
     QPointer<QAbstractAnimation> m_animation;
     std::function<void()> m_animationCompletion;
     int m_publishedCount = 0;
+    QList<QUuid> m_rowOrder;
+    int m_rowsMovedUp = 0;
 };

@@ -31,11 +31,11 @@ STOWBAY_SETTING_ENUM(StowbayEdge, {StowbayEdge::right, "right", "Right"}, {Stowb
                      {StowbayEdge::bottom, "bottom", "Bottom"})
 STOWBAY_SETTING_ENUM(OpenMode, {OpenMode::shake, "shake", "Shake"},
                      {OpenMode::anyDrag, "anyDrag", "Any file drag begins"})
-STOWBAY_SETTING_ENUM(ShakeSensitivity, {ShakeSensitivity::gentle, "gentle", "Gentle (needs a firm shake)"},
-                     {ShakeSensitivity::normal, "normal", "Normal"},
-                     {ShakeSensitivity::easy, "easy", "Easy (small wiggle)"})
-STOWBAY_SETTING_ENUM(AfterDrag, {AfterDrag::remove, "remove", "Remove it from the stowbay"},
-                     {AfterDrag::keep, "keep", "Keep it on the stowbay"})
+STOWBAY_SETTING_ENUM(ShakeSensitivity, {ShakeSensitivity::gentle, "gentle", "A firm shake"},
+                     {ShakeSensitivity::normal, "normal", "A normal shake"},
+                     {ShakeSensitivity::easy, "easy", "A small wiggle"})
+STOWBAY_SETTING_ENUM(AfterDrag, {AfterDrag::remove, "remove", "Remove it from Stowbay"},
+                     {AfterDrag::keep, "keep", "Keep it in Stowbay"})
 STOWBAY_SETTING_ENUM(AutoClear, {AutoClear::never, "never", "Never"}, {AutoClear::hour, "hour", "1 hour"},
                      {AutoClear::day, "day", "1 day"}, {AutoClear::week, "week", "1 week"})
 #undef STOWBAY_SETTING_ENUM

@@ -60,7 +60,7 @@ HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QW
     : QWidget(parent), beep([] { QApplication::beep(); }), m_settings(settings), m_hotKeys(hotKeys) {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(new QLabel(QStringLiteral("Show or hide the stowbay"), this), 0, Qt::AlignVCenter);
+    row->addWidget(new QLabel(QStringLiteral("Show or hide Stowbay"), this), 0, Qt::AlignVCenter);
     row->addStretch(1);
 
     m_shortcut = new QLabel(this);

@@ -8,9 +8,11 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -18,12 +20,16 @@ namespace {
 QGroupBox *section(const QString &title, QWidget *parent) {
     auto *box = new QGroupBox(title, parent);
     auto *form = new QFormLayout(box);
-    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     return box;
 }
 
 QFormLayout *formOf(QGroupBox *box) {
     return static_cast<QFormLayout *>(box->layout());
+}
+
+QWidget *formLabel(QWidget *field) {
+    return static_cast<QFormLayout *>(field->parentWidget()->layout())->labelForField(field);
 }
 
 // The small secondary-coloured text under a control.
@@ -67,8 +73,17 @@ QComboBox *SettingsView::picker(E current, Setter set, Signal changed) {
 
 SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidget *parent)
     : QWidget(parent), m_settings(settings) {
-    setFixedSize(contentSize);
-    auto *layout = new QVBoxLayout(this);
+    // The sections stand in a page that scrolls when the screen is shorter than the page.
+    setFixedWidth(contentSize.width());
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+    m_page = new QWidget;
+    auto *layout = new QVBoxLayout(m_page);
 
     QGroupBox *stowbay = section(QStringLiteral("Stowbay"), this);
     AppSettings &s = m_settings;
@@ -81,7 +96,7 @@ SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidge
     m_afterDrag = picker(
         s.afterDrag(), [&s](AfterDrag v) { s.setAfterDrag(v); }, &AppSettings::afterDragChanged);
     formOf(stowbay)->addRow(QStringLiteral("Edge"), m_edge);
-    formOf(stowbay)->addRow(QStringLiteral("Open the stowbay when"), m_openMode);
+    formOf(stowbay)->addRow(QStringLiteral("Open Stowbay when"), m_openMode);
     formOf(stowbay)->addRow(QStringLiteral("Shake sensitivity"), m_sensitivity);
     formOf(stowbay)->addRow(QStringLiteral("After dragging an item out"), m_afterDrag);
     layout->addWidget(stowbay);
@@ -115,6 +130,14 @@ SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidge
     formOf(general)->addRow(m_loginError);
     layout->addWidget(general);
     layout->addStretch(1);
+    scroll->setWidget(m_page);
+
+    // The pickers of every section line up in one column of one width.
+    int labelWidth = 0;
+    for (QComboBox *box : {m_edge, m_openMode, m_sensitivity, m_afterDrag, m_autoClear})
+        labelWidth = std::max(labelWidth, formLabel(box)->sizeHint().width());
+    for (QComboBox *box : {m_edge, m_openMode, m_sensitivity, m_afterDrag, m_autoClear})
+        formLabel(box)->setMinimumWidth(labelWidth);
 
     connect(&m_settings, &AppSettings::changed, this, &SettingsView::updateFromSettings);
     updateFromSettings();
@@ -136,6 +159,18 @@ void SettingsView::setLaunchAtLogin(bool enabled) {
     m_launchAtLogin->setChecked(LaunchAtLogin::isEnabled());
 }
 
+QSize SettingsView::sizeHint() const {
+    return {contentSize.width(), m_page->sizeHint().height()};
+}
+
+void SettingsView::keyPressEvent(QKeyEvent *event) {
+    // Escape and the desktop's Close keys (Ctrl+W) close it, as they close any dialog.
+    if (event->key() == Qt::Key_Escape || event->matches(QKeySequence::Close))
+        close();
+    else
+        QWidget::keyPressEvent(event);
+}
+
 void SettingsView::showEvent(QShowEvent *event) {
     // The tray menu may have changed it while the window was closed. The error stays until the
     // next use of the toggle.
@@ -151,10 +186,15 @@ SettingsView *SettingsView::showWindow(AppSettings &settings, HotKeyManager &hot
         window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowCloseButtonHint);
         window->setWindowTitle(QStringLiteral("Stowbay Settings"));
+        // As tall as its page, but never taller than the screen's free area with room for the
+        // title bar, and centred in it.
         if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), contentSize);
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
+            const QRect free = screen->availableGeometry();
+            const int titleBar = 40;
+            const int height = std::min(window->sizeHint().height(), free.height() - titleBar);
+            window->resize(contentSize.width(), height);
+            window->move(free.center().x() - contentSize.width() / 2,
+                         free.top() + std::max(0, (free.height() - titleBar - height) / 2));
         }
         qAddPostRoutine(deleteSharedWindow);
     }

@@ -38,7 +38,10 @@ public:
     QLabel *loginErrorText() const { return m_loginError; }
     HotkeyRecorder *recorder() const { return m_recorder; }
 
+    QSize sizeHint() const override;
+
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
@@ -49,6 +52,7 @@ private:
     void updateFromSettings();
 
     AppSettings &m_settings;
+    QWidget *m_page = nullptr;
     QComboBox *m_edge = nullptr;
     QComboBox *m_openMode = nullptr;
     QComboBox *m_sensitivity = nullptr;

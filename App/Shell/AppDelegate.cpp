@@ -5,10 +5,10 @@
 #include "Settings/SettingsView.h"
 #include "Shell/WelcomeView.h"
 #include "Triggers/HotKeyManager.h"
+#include "Views/StowbayContentView.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCursor>
 #include <QIcon>
 #include <QLocale>
 #include <QMenu>
@@ -113,38 +113,48 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::setUpStatusItem() {
     m_statusItem = new QSystemTrayIcon(this);
     m_statusItem->setIcon(statusItemImage());
-    m_statusItem->setToolTip(QStringLiteral("Stowbay"));
 
+    // The menu shows only the keys that work from anywhere: the global shortcut, beside the entry it
+    // stands for.
     m_statusMenu = std::make_unique<QMenu>();
     connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
     m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, &AppDelegate::showStowbay);
-    m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
+    m_showItem->setShortcutContext(Qt::WidgetShortcut); // shown, never taken from the menu itself
+    m_clearItem = m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
     m_statusMenu->addSeparator();
-    m_statusMenu->addAction(QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
-                            &AppDelegate::openSettings);
+    m_statusMenu->addAction(QStringLiteral("Settings…"), this, &AppDelegate::openSettings);
+    m_statusMenu->addAction(QStringLiteral("How Stowbay Works"), this, &AppDelegate::showWelcome);
     m_launchItem =
         m_statusMenu->addAction(QStringLiteral("Launch at Login"), this, &AppDelegate::toggleLaunchAtLogin);
     m_launchItem->setCheckable(true);
     m_statusMenu->addSeparator();
-    m_statusMenu->addAction(QStringLiteral("Quit Stowbay"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
-                            &AppDelegate::quitApp);
+    m_statusMenu->addAction(QStringLiteral("Quit Stowbay"), this, &AppDelegate::quitApp);
 
     m_statusItem->setContextMenu(m_statusMenu.get());
-    // A plain click opens the same menu as the context click.
+    // A plain click shows the panel, or folds it, as the shortcut does; the menu is on the context
+    // click.
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) m_statusMenu->popup(QCursor::pos());
+                if (reason == QSystemTrayIcon::Trigger) m_controller->hotKeyPressed();
             });
+    connect(&m_store, &StowbayStore::itemsChanged, this, &AppDelegate::itemsChanged);
+    itemsChanged();
+    menuNeedsUpdate();
     // The one store failure the user hears of: the list could not be written (it stays in memory
     // and the next change tries again).
     connect(&m_store, &StowbayStore::saveFailed, m_statusItem, [this](const QString &reason) {
         m_statusItem->showMessage(QStringLiteral("Stowbay could not save its list"), reason,
                                   QSystemTrayIcon::Warning);
     });
-    // Files that did not fit are not dropped silently: the user hears how many, once per add.
+    // Files that did not fit are not dropped silently: the user hears how many, once per add, in
+    // the panel when it is open (where the drop was made), else from the tray.
     connect(&m_store, &StowbayStore::refusedWhenFull, m_statusItem, [this](int count) {
-        m_statusItem->showMessage(QStringLiteral("Stowbay is full"), refusedText(count),
-                                  QSystemTrayIcon::Information);
+        if (m_controller->state() == StowbayPanelController::State::expanded)
+            m_controller->content()->showNotice(
+                QStringLiteral("Stowbay is full: %1 not added.").arg(filesText(count)));
+        else
+            m_statusItem->showMessage(QStringLiteral("Stowbay is full"), refusedText(count),
+                                      QSystemTrayIcon::Information);
     });
     // Shows now when a tray is there, else as soon as one appears.
     m_statusItem->show();
@@ -152,8 +162,16 @@ void AppDelegate::setUpStatusItem() {
 
 void AppDelegate::menuNeedsUpdate() {
     m_launchItem->setChecked(LaunchAtLogin::isEnabled());
-    // The global shortcut, beside the entry it stands for.
-    m_showItem->setText(QStringLiteral("Show Stowbay\t") + m_settings.hotkeyDisplay());
+    m_showItem->setShortcut(QKeySequence::fromString(m_settings.hotkeyDisplay(), QKeySequence::NativeText));
+}
+
+// What the tray says of the list: its tool tip counts the files, and "Clear Stowbay" is there only
+// when there is something to clear (pinned items stay).
+void AppDelegate::itemsChanged() {
+    const QList<StowbayItem> &items = m_store.items();
+    m_statusItem->setToolTip(items.isEmpty() ? QStringLiteral("Stowbay")
+                                             : QStringLiteral("Stowbay — ") + filesText(int(items.size())));
+    m_clearItem->setEnabled(std::any_of(items.begin(), items.end(), [](const auto &i) { return !i.pinned; }));
 }
 
 void AppDelegate::showStowbay() {
@@ -166,6 +184,15 @@ void AppDelegate::clearStowbay() {
 
 void AppDelegate::openSettings() {
     m_settingsWindow = SettingsView::showWindow(m_settings);
+}
+
+void AppDelegate::showWelcome() {
+    if (!m_welcomeWindow) {
+        m_welcomeWindow = WelcomeView::showWindow();
+        return;
+    }
+    m_welcomeWindow->raise();
+    m_welcomeWindow->activateWindow();
 }
 
 void AppDelegate::toggleLaunchAtLogin() {
@@ -195,6 +222,10 @@ QString AppDelegate::refusedText(int count) {
         .arg(StowbayStore::capacity)
         .arg(QLocale().toString(count),
              count == 1 ? QStringLiteral("file was") : QStringLiteral("files were"));
+}
+
+QString AppDelegate::filesText(int count) {
+    return QLocale().toString(count) + (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
 }
 
 QIcon AppDelegate::statusItemImage() {

@@ -42,6 +42,7 @@ public:
     void showStowbay();
     void clearStowbay();
     void openSettings();
+    void showWelcome();
     void toggleLaunchAtLogin();
     void quitApp();
 
@@ -53,6 +54,7 @@ public:
     QSystemTrayIcon *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const { return m_statusMenu.get(); }
     QAction *launchItem() const { return m_launchItem; }
+    QAction *clearItem() const { return m_clearItem; }
     QTimer *purgeTimer() const { return m_purgeTimer; }
 
     // Shows a failure as a modal alert and waits for it to be dismissed. Tests replace it.
@@ -62,10 +64,13 @@ public:
     static QIcon statusItemImage();
     // What the tray says when `count` files did not fit on a full stowbay.
     static QString refusedText(int count);
+    // "1 file", "3 files".
+    static QString filesText(int count);
 
 private:
     void setActivationPolicyAccessory();
     void setUpStatusItem();
+    void itemsChanged();
 
     AppSettings &m_settings;
     StowbayStore m_store;
@@ -76,6 +81,7 @@ private:
     std::unique_ptr<QMenu> m_statusMenu; // a top-level widget: owned here, not by the QObject tree
     QAction *m_launchItem = nullptr;
     QAction *m_showItem = nullptr;
+    QAction *m_clearItem = nullptr;
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_welcomeWindow;
     QTimer *m_purgeTimer = nullptr;

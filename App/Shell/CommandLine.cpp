@@ -138,16 +138,19 @@ QByteArray CommandLine::request() const {
 }
 
 std::optional<int> CommandLine::runUnlessBecomingStowbay(SingleInstance &instance) const {
-    if (instance.acquire()) {
-        switch (m_command) {
-        case Command::list:
-        case Command::clear:
-        case Command::quit:
+    switch (m_command) {
+    case Command::list:
+    case Command::clear:
+    case Command::quit:
+        // These only ask: holding the lock, even for a moment, would turn a Stowbay starting
+        // meanwhile away.
+        if (!instance.isHeld()) {
             std::fprintf(stderr, "stowbay: Stowbay is not running\n");
             return notRunning;
-        default:
-            return std::nullopt; // the others start Stowbay
         }
+        break;
+    default:
+        if (instance.acquire()) return std::nullopt; // the others start Stowbay
     }
     const QByteArray body = request();
     if (body.size() > SingleInstance::maxBodyBytes) {

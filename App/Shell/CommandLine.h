@@ -33,8 +33,9 @@ public:
     // The existing files of `add`, as absolute paths.
     const QStringList &paths() const { return m_paths; }
 
-    // Takes the one-Stowbay lock, or asks the Stowbay that holds it and returns the exit status.
-    // Nothing when this process is to become Stowbay.
+    // Takes the one-Stowbay lock (list, clear and quit only look whether it is held), or asks the
+    // Stowbay that holds it and returns the exit status. Nothing when this process is to become
+    // Stowbay.
     std::optional<int> runUnlessBecomingStowbay(SingleInstance &instance) const;
     // In the process that became Stowbay, once it has launched: its own command.
     void runHere(AppDelegate &delegate) const;

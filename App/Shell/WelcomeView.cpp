@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -204,6 +205,14 @@ void WelcomeView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
 }
 
+void WelcomeView::keyPressEvent(QKeyEvent *event) {
+    // Escape and the desktop's Close keys (Ctrl+W) close it, as they close any dialog.
+    if (event->key() == Qt::Key_Escape || event->matches(QKeySequence::Close))
+        close();
+    else
+        QWidget::keyPressEvent(event);
+}
+
 void WelcomeView::hideEvent(QHideEvent *event) {
     m_frameTimer->stop();
     QWidget::hideEvent(event);
@@ -212,7 +221,10 @@ void WelcomeView::hideEvent(QHideEvent *event) {
 WelcomeView *WelcomeView::showIfFirstRun(UserDefaults &defaults) {
     if (defaults.boolean(kDidShowWelcome)) return nullptr;
     defaults.setValue(kDidShowWelcome, true);
+    return showWindow();
+}
 
+WelcomeView *WelcomeView::showWindow() {
     auto *window = new WelcomeView;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

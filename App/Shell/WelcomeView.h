@@ -27,6 +27,8 @@ public:
     // window opens, so that a run that ends while the window is open does not show it again. The
     // window deletes itself when closed; nullptr when there was nothing to show.
     static WelcomeView *showIfFirstRun(UserDefaults &defaults);
+    // Shows the window again, whatever the flag says ("How Stowbay Works").
+    static WelcomeView *showWindow();
 
     // One frame of the drawing at phase p (0 to 1 over the loop) into a canvas of the given size,
     // y growing downwards, over whatever the painter's device already holds. A pure function of
@@ -39,6 +41,7 @@ public:
     const QTimer *frameTimer() const { return m_frameTimer; }
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 

@@ -2,6 +2,7 @@
 
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
+#include "Interaction/StowbayDragState.h"
 #include "Interaction/StowbayInteraction.h"
 #include "Items/StowbayStore.h"
 #include "Panel/StowbayPanel.h"
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVariantAnimation>
 
 namespace {
@@ -95,7 +97,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter p(this);
-        p.setPen(isEnabled() ? QColor(80, 160, 255) : PanelColors::white(0.28));
+        p.setPen(isEnabled() ? QColor(80, 160, 255) : PanelColors::white(0.4));
         p.drawText(rect(), Qt::AlignCenter, text());
     }
 };
@@ -142,7 +144,8 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     auto *header = new QHBoxLayout;
     header->setContentsMargins(14, 0, 14, 8);
     m_title = new QLabel;
-    m_title->setFont(pixelFont(font(), 13, QFont::Bold));
+    // Room for two lines of a notice, so that one coming and going moves nothing below it.
+    m_title->setFixedHeight(2 * QFontMetrics(pixelFont(font(), 11)).lineSpacing() + 2);
     QPalette title = m_title->palette();
     title.setColor(QPalette::WindowText, PanelColors::primary());
     m_title->setPalette(title);
@@ -151,6 +154,8 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_clear->setFocusPolicy(Qt::NoFocus);
     m_clear->setCursor(Qt::PointingHandCursor);
     connect(m_clear, &QAbstractButton::clicked, this, [this] { m_store.clear(); });
+    connect(&StowbayDragState::center(), &StowbayDragState::dropNotDelivered, this,
+            [this] { showNotice(QString::fromUtf8(notDeliveredText)); });
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_clear);
@@ -177,7 +182,7 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     auto *rows = new QWidget;
     m_rowsLayout = new QVBoxLayout(rows);
     m_rowsLayout->setContentsMargins(8, 0, 8, 0);
-    m_rowsLayout->setSpacing(2);
+    m_rowsLayout->setSpacing(rowSpacing);
     m_rowsLayout->addStretch(1);
     m_list->setWidget(rows);
     rows->setAutoFillBackground(false); // the scroll area fills it otherwise: the panel shows through
@@ -193,12 +198,49 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     connect(&m_store, &StowbayStore::infosChanged, this, &StowbayContentView::infosChanged);
     connect(&m_interaction, &StowbayInteraction::selectionChanged, this,
             &StowbayContentView::selectionChanged);
+    // A file dropped again that is held already: its row flashes where the user can see it.
+    connect(&m_store, &StowbayStore::addedAgain, this, [this](const QList<QUuid> &ids) {
+        for (const QUuid &id : ids)
+            if (ItemRowView *row = m_rows.value(id)) {
+                m_list->ensureWidgetVisible(row, 0, 0);
+                row->flash();
+            }
+    });
+    m_noticeTimer.setSingleShot(true);
+    m_noticeTimer.setInterval(noticeMs);
+    connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
+        m_notice.clear();
+        updateTitle();
+    });
     itemsChanged();
 }
 
 QString StowbayContentView::title(int count) {
     if (count == 0) return QStringLiteral("Stowbay");
     return QString::number(count) + QStringLiteral(" item") + (count == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString StowbayContentView::title(int count, int selected) {
+    if (selected == 0) return title(count);
+    return QStringLiteral("%1 of %2 selected").arg(selected).arg(count);
+}
+
+void StowbayContentView::showNotice(const QString &text) {
+    m_notice = text;
+    m_noticeTimer.start();
+    updateTitle();
+}
+
+// The header says how many items there are, how many of them are selected, or for a few seconds
+// what just happened.
+void StowbayContentView::updateTitle() {
+    const bool notice = !m_notice.isEmpty();
+    m_title->setFont(notice ? pixelFont(font(), 11) : pixelFont(font(), 13, QFont::Bold));
+    m_title->setWordWrap(notice);
+    int selected = 0;
+    for (const StowbayItem &item : m_store.items())
+        selected += m_interaction.selection().contains(item.id);
+    m_title->setText(notice ? m_notice : title(int(m_store.items().size()), selected));
 }
 
 void StowbayContentView::setTargeted(bool targeted) {
@@ -210,7 +252,7 @@ void StowbayContentView::setTargeted(bool targeted) {
 void StowbayContentView::itemsChanged() {
     const QList<StowbayItem> &items = m_store.items();
     const bool empty = items.isEmpty();
-    m_title->setText(title(int(items.size())));
+    updateTitle();
     m_clear->setEnabled(
         std::any_of(items.begin(), items.end(), [](const StowbayItem &i) { return !i.pinned; }));
     static_cast<DropZoneView *>(m_dropZone)->setLarge(empty);
@@ -218,6 +260,10 @@ void StowbayContentView::itemsChanged() {
     m_dragAll->setVisible(!empty);
     static_cast<QBoxLayout *>(layout())->setStretch(1, empty ? 1 : 0);
 
+    // Rows of the same name say which folder each is in.
+    QHash<QString, int> names;
+    for (const StowbayItem &item : items)
+        ++names[item.name];
     QSet<QUuid> present;
     for (int i = 0; i < items.size(); ++i) {
         const StowbayItem &item = items[i];
@@ -231,6 +277,7 @@ void StowbayContentView::itemsChanged() {
         row->setInfo(m_store.infos().contains(item.id) ? std::optional(m_store.infos().value(item.id))
                                                        : std::nullopt);
         row->setSelected(m_interaction.selection().contains(item.id));
+        row->setShowsFolder(names.value(item.name) > 1);
         if (m_rowsLayout->indexOf(row) != i) {
             m_rowsLayout->removeWidget(row);
             m_rowsLayout->insertWidget(i, row);
@@ -255,6 +302,7 @@ void StowbayContentView::infosChanged() {
 }
 
 void StowbayContentView::selectionChanged() {
+    updateTitle();
     for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
         (*it)->setSelected(m_interaction.selection().contains(it.key()));
 }

@@ -1,17 +1,21 @@
-// The full panel: a header with the item count and "Clear", a dashed drop zone that lights up while
-// files are dragged anywhere over the panel, the list of rows and the "Drag all" control. It keeps
-// one row per item and updates, adds, moves or removes only the rows a change touches.
+// The full panel: a header with the item count (or, for a moment, what just happened: a drop that
+// was not delivered, files that did not fit) and "Clear", a dashed drop zone that lights up while files are
+// dragged anywhere over the panel, the list of rows and the "Drag all" control. It keeps one row per item and
+// updates, adds, moves or removes only the rows a change touches.
 #pragma once
 
+#include "Views/ItemRowView.h"
+
 #include <QHash>
+#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
-class ItemRowView;
 class PanelModel;
 class QLabel;
 class QAbstractButton;
 class QScrollArea;
+class QTimer;
 class QVBoxLayout;
 class StowbayInteraction;
 class StowbayStore;
@@ -25,8 +29,18 @@ public:
     bool targeted() const { return m_targeted; }
     void setTargeted(bool targeted);
 
-    // "Stowbay" when empty, else "1 item", "2 items", ...
+    static constexpr int noticeMs = 4000;
+    static constexpr int rowSpacing = 2;
+    // From one row's top to the next one's.
+    static constexpr int rowPitch = ItemRowView::rowHeight + rowSpacing;
+
+    // "Stowbay" when empty, else "1 item", "2 items", ...; "2 of 5 selected" while rows are selected.
     static QString title(int count);
+    static QString title(int count, int selected);
+    // Says `text` in the header for a few seconds, in place of the count.
+    void showNotice(const QString &text);
+    // Said after a drop the target never received.
+    static constexpr const char *notDeliveredText = "Not delivered: kept";
 
     QLabel *titleLabel() const { return m_title; }
     QAbstractButton *clearButton() const { return m_clear; }
@@ -44,6 +58,7 @@ private:
     void itemsChanged();
     void infosChanged();
     void selectionChanged();
+    void updateTitle();
 
     PanelModel &m_model;
     StowbayStore &m_store;
@@ -56,4 +71,6 @@ private:
     QVBoxLayout *m_rowsLayout;
     QWidget *m_dragAll;
     QHash<QUuid, ItemRowView *> m_rows;
+    QString m_notice;
+    QTimer m_noticeTimer;
 };

@@ -1,6 +1,7 @@
 #include "Views/StowbayRootView.h"
 
 #include "Files/Workspace.h"
+#include "Items/StowbayStore.h"
 #include "Panel/StowbayPanel.h"
 #include "Views/StowbayContentView.h"
 #include "Views/TabHandleView.h"
@@ -20,6 +21,9 @@ StowbayRootView::StowbayRootView(PanelModel &model, StowbayStore &store, Stowbay
     connect(&m_model, &PanelModel::isTabChanged, this, &StowbayRootView::showFace);
     connect(&m_model, &PanelModel::edgeChanged, m_tab, &TabHandleView::setEdge);
     m_tab->setEdge(m_model.edge());
+    const auto count = [this] { m_tab->setCount(int(m_store.items().size())); };
+    connect(&m_store, &StowbayStore::itemsChanged, m_tab, count);
+    count();
     // The full content takes a while to build: not while Stowbay starts (the panel is hidden or a
     // tab then), but once it has settled, or when it is first shown if that comes sooner. The
     // rows' icons are made ready then too, rather than at the first drop.

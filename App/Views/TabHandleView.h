@@ -1,5 +1,5 @@
-// The tab: a small handle at the screen edge with a grip across its middle. A click anywhere on it
-// opens the panel.
+// The tab: a small handle at the screen edge with the number of held items and a grip. A click
+// anywhere on it opens the panel.
 #pragma once
 
 #include "Settings/AppSettings.h"
@@ -14,8 +14,12 @@ public:
 
     StowbayEdge edge() const { return m_edge; }
     void setEdge(StowbayEdge edge);
-    // The grip: 36 × 4 at the bottom edge, else 4 × 36, centred.
+    int count() const { return m_count; }
+    void setCount(int count);
+    // The grip: 24 × 4 at the bottom edge, else 4 × 24, in the half of the tab after the count.
     QRectF gripRect() const;
+    // Where the count stands: the half of the tab before the grip.
+    QRectF countRect() const;
 
     std::function<void()> onClick;
 
@@ -26,5 +30,6 @@ protected:
 
 private:
     StowbayEdge m_edge = StowbayEdge::right;
+    int m_count = 0;
     bool m_pressed = false;
 };

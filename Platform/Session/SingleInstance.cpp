@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -86,6 +85,14 @@ bool waitFor(int fd, short events, const QDeadlineTimer &deadline) {
         if (n != 0 && !(n < 0 && errno == EINTR)) return n > 0;
         if (deadline.hasExpired()) return false;
     }
+}
+
+// The whole of a file, for a lock of the open file.
+struct flock wholeFile(short type) {
+    struct flock whole {};
+    whole.l_type = type;
+    whole.l_whence = SEEK_SET;
+    return whole;
 }
 
 struct FileDescriptor {
@@ -163,16 +170,27 @@ bool SingleInstance::acquire() {
     // The kernel holds the lock for the open file and lets go of it when the process ends, however
     // it ends: what the file holds (left by a crash, by an older Stowbay, by another host sharing
     // the home folder) never matters. Not inherited by programs we start, which may outlive us.
+    // A lock of the open file, not of the process, that another process can look at without
+    // taking it (isHeld).
     const int fd = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return true; // the folder does not let us lock: run unguarded rather than not at all
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
+    struct flock whole = wholeFile(F_WRLCK);
+    if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
+        const bool held = errno == EAGAIN || errno == EACCES;
         ::close(fd);
         return !held; // a file system without locks: unguarded too
     }
     m_lockFd = fd;
     listen();
     return true;
+}
+
+bool SingleInstance::isHeld() const {
+    FileDescriptor file;
+    file.fd = ::open(QFile::encodeName(lockPath()).constData(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0) return errno != ENOENT; // no lock file: no Stowbay has ever run here
+    struct flock whole = wholeFile(F_WRLCK);
+    return ::fcntl(file.fd, F_OFD_GETLK, &whole) != 0 || whole.l_type != F_UNLCK;
 }
 
 // Listens at once, so that a start racing this one can connect while this one launches.

@@ -1,7 +1,8 @@
 // One Stowbay per user. The first process takes a lock on a file in the user's runtime folder and
 // holds it for as long as it runs, so no two processes ever write the same stored file; it also
 // listens on a local socket beside the lock. A later start finds the lock taken and hands its
-// request to the running Stowbay through that socket.
+// request to the running Stowbay through that socket. A process that only asks the running one
+// never takes the lock, so it can never make a Stowbay that starts meanwhile give way to it.
 //
 // Each side sends one message on a connection, a header line and a body of the length it gives:
 //
@@ -39,6 +40,8 @@ public:
     // lock. When the lock cannot be taken at all (the folder is not writable), Stowbay runs
     // anyway: true, without the lock. Needs no application object.
     bool acquire();
+    // True when a Stowbay holds the lock, or the lock cannot be looked at; takes nothing.
+    bool isHeld() const;
 
     // Answers one request: `ok` false sends `body` as an error text. With `holdUntilExit` the
     // connection stays open until this process ends, so the client can wait for that. Does

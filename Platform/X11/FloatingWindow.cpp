@@ -7,8 +7,10 @@
 
 // Xlib after Qt: its macros would break Qt's headers.
 #include "X11/X11Errors.h"
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
+#include <algorithm>
 
 namespace {
 // The window that had the keyboard before the panel took it.
@@ -31,6 +33,23 @@ void FloatingWindow::configure(QWidget *window) {
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setAttribute(Qt::WA_TranslucentBackground);
     window->setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+}
+
+bool FloatingWindow::blurBehind(QWidget *window) {
+    Display *display = Compositor::shared().display();
+    if (!display) return false;
+    // The blur is on offer while the compositor keeps this property on the root window.
+    const Atom blur = XInternAtom(display, "_KDE_NET_WM_BLUR_BEHIND_REGION", True);
+    if (blur == None) return false;
+    int count = 0;
+    Atom *properties = XListProperties(display, DefaultRootWindow(display), &count);
+    const bool offered = properties && std::find(properties, properties + count, blur) != properties + count;
+    if (properties) XFree(properties);
+    if (!offered) return false;
+    // No region: the whole window.
+    XChangeProperty(display, Window(window->winId()), blur, XA_CARDINAL, 32, PropModeReplace, nullptr, 0);
+    XFlush(display);
+    return true;
 }
 
 void FloatingWindow::activate(QWidget *window) {

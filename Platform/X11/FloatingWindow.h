@@ -19,6 +19,10 @@ namespace FloatingWindow {
 void configure(QWidget *window);
 bool isWaylandSession();
 
+// Asks the compositor to blur what lies behind `window`, where it offers that to every window
+// (KWin's blur); true when it does.
+bool blurBehind(QWidget *window);
+
 // Gives `window` the keyboard, remembering who had it; resign() hands it back.
 void activate(QWidget *window);
 void resign(QWidget *window);

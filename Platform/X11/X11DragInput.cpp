@@ -34,7 +34,7 @@ X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
     m_xdndSelection = XInternAtom(m_display, "XdndSelection", False);
     m_uriList = XInternAtom(m_display, "text/uri-list", False);
     m_xdndTypeList = XInternAtom(m_display, "XdndTypeList", False);
-    m_property = XInternAtom(m_display, "_STOWBAY_DRAG_CONTENTS", False);
+    m_property = XInternAtom(m_display, contentsProperty, False);
     m_incr = XInternAtom(m_display, "INCR", False);
 
     int fixesError = 0, major = 0, minor = 0;

@@ -48,6 +48,9 @@ public:
     // Seconds on the monotonic clock, the time of every event delivered.
     static double now();
 
+    // The property on which the contents are asked for.
+    static constexpr const char *contentsProperty = "_STOWBAY_DRAG_CONTENTS";
+
 private:
     struct Pointer {
         QPointF location;

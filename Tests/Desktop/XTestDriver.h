@@ -25,7 +25,9 @@ public:
     // Each step lets the event loop run a little, as a hand would, so that both ends keep up.
     void moveTo(int x, int y) { step(XTestFakeMotionEvent(m_display, -1, x, y, CurrentTime)); }
     void moveBy(int dx, int dy) { step(XTestFakeRelativeMotionEvent(m_display, dx, dy, CurrentTime)); }
-    void button(bool down) { step(XTestFakeButtonEvent(m_display, 1, down, CurrentTime)); }
+    void button(bool down, unsigned int which = 1) {
+        step(XTestFakeButtonEvent(m_display, which, down, CurrentTime));
+    }
     void key(KeySym keysym, bool down) {
         step(XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, keysym), down, CurrentTime));
     }

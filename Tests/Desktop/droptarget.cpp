@@ -4,12 +4,19 @@
 //       drag moves over it, and "drop <url> <url> ..." for each drop.
 //   stowbay_droptarget filemanager1: a stand-in file manager on the session bus, which owns
 //       org.freedesktop.FileManager1 and prints "ShowItems <uri> <uri> ..." per call.
+//   stowbay_droptarget never-reads NAME: a window titled NAME that speaks XDND itself: it accepts
+//       every drag as a copy, then neither reads the data nor finishes. It ends when its window
+//       is closed.
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QWidget>
 #include <cstdio>
+
+// Xlib after Qt: its macros would break Qt's headers.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 static void say(const QString &line) {
     std::printf("%s\n", qPrintable(line));
@@ -38,7 +45,27 @@ public slots:
     void ShowItems(const QStringList &uris, const QString &) { say("ShowItems " + uris.join(' ')); }
 };
 
+static int neverReads(const char *name) {
+    Display *d = XOpenDisplay(nullptr);
+    const auto atom = [d](const char *name) { return XInternAtom(d, name, False); };
+    const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0xffffff);
+    const long version = 5, copy = long(atom("XdndActionCopy"));
+    XChangeProperty(d, window, atom("XdndAware"), XA_ATOM, 32, PropModeReplace, (unsigned char *)&version, 1);
+    XStoreName(d, window, name);
+    XSelectInput(d, window, StructureNotifyMask);
+    XMapWindow(d, window);
+    for (XEvent e; XNextEvent(d, &e) == 0 && e.type != DestroyNotify;) {
+        if (e.type != ClientMessage || e.xclient.message_type != atom("XdndPosition")) continue;
+        const Window source = Window(e.xclient.data.l[0]);
+        e.xclient = {
+            ClientMessage, 0, False, d, source, atom("XdndStatus"), 32, {.l = {long(window), 1, 0, 0, copy}}};
+        XSendEvent(d, source, False, NoEventMask, &e);
+    }
+    return 0;
+}
+
 int main(int argc, char **argv) {
+    if (argc == 3 && qstrcmp(argv[1], "never-reads") == 0) return neverReads(argv[2]);
     QApplication app(argc, argv);
     if (argc == 2 && qstrcmp(argv[1], "filemanager1") == 0) {
         FileManager1 manager;

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <atomic>
 
+#include "DesktopWindows.h"
 #include "XTestDriver.h"
 
 namespace {
@@ -58,6 +59,7 @@ public:
 const QRect rowsRect(100, 100, 240, 160);
 const QRect targetRect(1000, 100, 300, 300); // where the drop target is started below
 const QRect zoneRect(500, 100, 300, 300);
+const QString dropFolder = "stowbay-drop-folder"; // the name of the folder, and of its window
 
 // Helper output lines as the helpers write them: "drop <url> <url>", "ShowItems <url> <url>".
 QByteArray line(const QByteArray &start, const QList<QUrl> &urls) {
@@ -87,6 +89,9 @@ private slots:
     }
 
     void cleanup() {
+        // A file manager quits when its last window closes.
+        for (const QString &id : DesktopWindows::shown({"--name", dropFolder}))
+            DesktopWindows::run("xdotool", {"windowclose", id}), m_helper.waitForFinished(10000);
         m_helper.kill();
         m_helper.waitForFinished();
         m_output.clear();
@@ -128,6 +133,43 @@ private slots:
         QTRY_COMPARE(itemsWhenAnnounced.size(), 2);
         QCOMPARE(zone.entered.load(), 0);
         QCOMPARE(f.names(), QStringList({B, D}));
+    }
+
+    // "Drag all" into a folder window: the items go once the target has the files, not before; else
+    // they stay, and the panel is told.
+    void dropsCountOnlyWhenReceived_data() {
+        QTest::addColumn<QStringList>("target"); // a program and its arguments, to which the folder is added
+        QTest::addColumn<QStringList>("held");
+        QTest::addColumn<QStringList>("arrived"); // in the folder
+        const QString helper = qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_droptarget";
+        QTest::newRow("never reads") << QStringList{helper, "never-reads"} << words("A B") << QStringList();
+        QTest::newRow("GNOME Files") << words("dbus-run-session -- nautilus --new-window") << QStringList()
+                                     << words("A B");
+    }
+    void dropsCountOnlyWhenReceived() {
+        QFETCH(QStringList, target);
+        QFETCH(QStringList, held);
+        QFETCH(QStringList, arrived);
+        InteractionFixture f(words("A B"));
+        f.settings.setAfterDrag(AfterDrag::remove);
+        const QDir folder(QDir::home().filePath(dropFolder));
+        QVERIFY(folder.mkpath("."));
+        m_helper.start(target.takeFirst(), target << folder.path());
+        const QRect window = DesktopWindows::placeWindow(dropFolder, {700, 100});
+        QWidget dragAll;
+        RowInteractionView::cover(&dragAll, std::nullopt, f.interaction.get());
+        QVERIFY(place(dragAll, rowsRect));
+        QSignalSpy notDelivered(&StowbayDragState::center(), &StowbayDragState::dropNotDelivered);
+
+        // GNOME Files refuses drops while it still loads the folder; a refused drag keeps the files.
+        for (int drags = 1; f.names().size() == 2 && notDelivered.isEmpty() && drags <= 15; ++drags) {
+            QVERIFY(dragByHand(rowsRect.center(), window.center() + QPoint(100, 0),
+                               [n = 0]() mutable { return ++n > 40; }));
+            QTRY_VERIFY_WITH_TIMEOUT(!StowbayDragState::internalActive, 10000);
+        }
+        QCOMPARE(f.names(), held);
+        QCOMPARE(notDelivered.isEmpty(), held.isEmpty());
+        QTRY_COMPARE(folder.entryList(QDir::Files), arrived);
     }
 
     // Reveal asks the desktop's file manager, over the session bus, once for all files there are.

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "Views/StowbayContentView.h"
 
+#include <QLabel>
 #include <QScreen>
 
 #include "DesktopWindows.h"
@@ -183,6 +184,32 @@ private slots:
         x.chord({XK_Escape});
         QTRY_COMPARE(p.controller.state(), State::tab);
         QTRY_COMPARE(inputFocus(x.display()), before);
+    }
+
+    // Over a window of black text on white, an empty part of the panel (below its one row) shows
+    // nothing of it: its pixels vary by at most 8 levels of 255.
+    void legibleOverText() {
+        QLabel page(QString("Lorem ipsum dolor sit amet, consectetur adipiscing elit. ").repeated(400));
+        page.setWordWrap(true);
+        page.setStyleSheet("background: white; color: black");
+        page.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+        page.show();
+        Panel p;
+        p.store->remove(p.ids(words("B C")));
+        p.controller.present(true);
+        QVERIFY(QTest::qWaitForWindowExposed(&page) && p.restsAt(p.controller.expandedFrame(p.screen())));
+        const QWidget *row = p.controller.content()->row(p.id("A"));
+        const QPoint at = row->mapToGlobal(QPoint(4, row->height() + 4)); // 20 empty points below it
+        const auto variation = [&] {
+            const QImage shot = p.screen()->grabWindow(0, at.x(), at.y(), row->width() - 8, 20).toImage();
+            int low = 255, high = 0;
+            for (int i = 0; i < shot.width() * shot.height(); ++i) {
+                low = std::min(low, qGray(shot.pixel(i % shot.width(), i / shot.width())));
+                high = std::max(high, qGray(shot.pixel(i % shot.width(), i / shot.width())));
+            }
+            return high - low;
+        };
+        QTRY_VERIFY2(variation() <= 8, qPrintable(QString::number(variation())));
     }
 
     // The panel opens on the pointer's screen and moves when its screen goes away.

@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QTemporaryDir>
 
 #include "DesktopWindows.h"
 #include "XTestDriver.h"
@@ -29,6 +30,34 @@ private:
 
 private slots:
     void initTestCase() { QVERIFY2(x.display(), "the desktop tests need an X display"); }
+
+    // The real program at its first start, at twice the scale on a 1440 × 900 screen: the whole
+    // settings window is on the screen, with room for its title bar; Escape closes it, and Ctrl+W
+    // closes the welcome.
+    void closedByKeysAndOnTheScreenAtTwiceTheScale() {
+        QCOMPARE(QProcess::execute("xrandr", {"--setmonitor", "S", "1440/380x900/240+0+0", "screen"}), 0);
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+            environment.insert(name, home.path());
+        environment.insert("QT_SCALE_FACTOR", "2");
+        QProcess stowbay;
+        stowbay.setProcessEnvironment(environment);
+        stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {"settings"});
+        const auto window = [](const char *name) { return DesktopWindows::shown({"--name", name}).value(0); };
+        QTRY_VERIFY_WITH_TIMEOUT(!window("Stowbay Settings").isEmpty() && !window("Welcome").isEmpty(),
+                                 15000);
+        const QRect settings = DesktopWindows::shownAt(window("Stowbay Settings"));
+        QVERIFY2(settings.top() >= 20 && settings.bottom() < 900, qPrintable(QDebug::toString(settings)));
+        const auto closedBy = [&](const char *name, std::initializer_list<KeySym> keys) {
+            DesktopWindows::run("xdotool", {"windowactivate", "--sync", window(name)});
+            x.chord(keys);
+            return QTest::qWaitFor([&] { return window(name).isEmpty(); }, 5000);
+        };
+        QVERIFY(closedBy("Stowbay Settings", {XK_Escape}));
+        QVERIFY(closedBy("Welcome", {XK_Control_L, XK_w}));
+        QCOMPARE(QProcess::execute("xrandr", {"--delmonitor", "S"}), 0);
+    }
 
     void settingsWindow() {
         AppSettings &settings = AppSettings::shared();

@@ -25,13 +25,16 @@ public:
     Atom atom(const char *name) { return XInternAtom(m_display, name, False); }
     // Takes the pasteboard, offering `types` in the window's type list, and returns the request
     // for the contents that follows.
-    std::optional<XSelectionRequestEvent> take(const QList<const char *> &types) {
+    // `meanwhile` runs once the pasteboard is taken, before the watcher can have seen it.
+    std::optional<XSelectionRequestEvent> take(const QList<const char *> &types,
+                                               const std::function<void()> &meanwhile = {}) {
         QList<Atom> atoms;
         for (const char *type : types)
             atoms << atom(type);
         setProperty(m_window, atom("XdndTypeList"), XA_ATOM, atoms.data(), int(atoms.size()));
         XSetSelectionOwner(m_display, atom("XdndSelection"), m_window, CurrentTime);
         XSync(m_display, False);
+        if (meanwhile) meanwhile();
         XEvent event;
         const bool asked =
             QTest::qWaitFor([&] { return XCheckTypedEvent(m_display, SelectionRequest, &event) == True; });
@@ -140,11 +143,14 @@ private slots:
 
     void contentsAnswers_data() {
         QTest::addColumn<QByteArray>("first");  // the first drag's owner: "" no first drag, "never" answers,
-                                                // "late" answers with files once the second drag began
+                                                // "late" answers with files once the second drag began,
+                                                // "stale" the moment it began, to a window still there
         QTest::addColumn<QByteArray>("second"); // the second drag's answer: "files", "text", "large"
         QTest::addColumn<int>("files");         // what the second drag holds: 1 files, 0 not, -1 not known
         QTest::newRow("a late answer belongs to the earlier drag")
             << QByteArray("late") << QByteArray("text") << 0;
+        QTest::newRow("an answer crossing the next drag belongs to the earlier drag")
+            << QByteArray("stale") << QByteArray("text") << 0;
         QTest::newRow("a source gone mid-answer shifts nothing")
             << QByteArray("never") << QByteArray("files") << 1;
         QTest::newRow("a list sent in pieces is not files by its types")
@@ -161,7 +167,9 @@ private slots:
         const qint64 before = input.changeCount();
         std::optional<XSelectionRequestEvent> early;
         if (!first.isEmpty()) QVERIFY((early = earlier.take({"text/uri-list"})));
-        const auto request = source.take({"text/uri-list", "text/plain"});
+        const auto request = source.take({"text/uri-list", "text/plain"}, [&] {
+            if (first == "stale") earlier.answer(*early, fileList);
+        });
         QVERIFY(request);
         if (second == "large")
             source.answer(*request, QByteArray(1 << 20, 'x'), true);

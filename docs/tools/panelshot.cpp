@@ -1,16 +1,20 @@
-// Takes the README's pictures of the panel: full with a few items (one selected, one pinned, one
-// whose file has gone), empty, and the tab at the right and at the bottom.
+// Takes the README's pictures of the panel: full with a few items (two selected, one pinned, one
+// whose file has gone), a row under the pointer with its tool tip, empty, and the tab with its count
+// at the right and at the bottom.
 //   stowbay_panelshot OUTPUT_FOLDER SUFFIX
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
+#include "Views/StowbayContentView.h"
+
+#include <QCursor>
 
 #include <QScreen>
 
 namespace {
-bool shoot(StowbayPanelController &controller, const QString &path) {
+bool shoot(StowbayPanelController &controller, const QString &path, int left = 24) {
     QTest::qWait(900); // the slide, and the compositor's next frame
-    const QRect r = controller.panel().geometry().adjusted(-24, -24, 24, 24) &
+    const QRect r = controller.panel().geometry().adjusted(-left, -24, 24, 24) &
                     QGuiApplication::primaryScreen()->geometry();
     return QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).save(path);
 }
@@ -30,13 +34,17 @@ int main(int argc, char **argv) {
     QDir(f.dir.path()).mkdir("Holiday photos");
     f.store->add({QUrl::fromLocalFile(f.path("Holiday photos"))});
     if (!QTest::qWaitFor([&] { return f.store->items().size() == 5; }, 5000)) return 1;
-    f.interaction->setSelection({f.id("evening sun.png")});
+    f.interaction->setSelection({f.id("evening sun.png"), f.id("Quarterly report.pdf")});
 
     StowbayPanelController controller(*f.store, *f.interaction, f.settings, [] { return false; });
     controller.mouseLocation = [] { return QPoint(10, 10); };
     bool ok = true;
     controller.present(true);
     ok &= shoot(controller, out + "panel-" + suffix + ".png");
+    const QWidget *row = controller.content()->row(f.id("notes.txt"));
+    QCursor::setPos(row->mapToGlobal(row->rect().center()));
+    ok &= shoot(controller, out + "row-hovered-" + suffix + ".png", 200);
+    QCursor::setPos(10, 10);
     controller.collapse();
     ok &= shoot(controller, out + "tab-right-" + suffix + ".png");
     f.settings.setEdge(StowbayEdge::bottom);
