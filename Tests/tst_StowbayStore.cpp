@@ -210,7 +210,7 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     store.remove({store.items().first().id});
     store.deletePersisted();
     QVERIFY(!saved.wait(1000));
-    QCOMPARE(saved.size(), 4);
+    QCOMPARE(saved.size(), 5);
     QVERIFY(!QFile::exists(StowbayStore::fileURL()));
 }
 
