@@ -22,7 +22,8 @@ class RecordingWorkspace : public Workspace {
 public:
     void open(const QUrl &url) override { opened << url; }
     void activateFileViewerSelecting(const QList<QUrl> &) override {}
-    QIcon icon(const QString &path) override { return iconsAsked << path, QIcon(QPixmap(8, 8)); }
+    QStringList iconNames(const QString &path) override { return {path}; }
+    QIcon iconFor(const QStringList &names) override { return iconsAsked << names, QIcon(QPixmap(8, 8)); }
     QIcon genericDocumentIcon() override { return iconsAsked << "generic", generic; }
     QList<QUrl> opened;
     QStringList iconsAsked;

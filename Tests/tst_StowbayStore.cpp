@@ -171,25 +171,35 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     QTRY_COMPARE(saved.size(), 2);
 
-    // With the I/O thread stuck, the flush writes from the main thread once its wait is over: stuck
-    // before the flush, or (once an add's result took up the whole wait) at the write itself. The
-    // flush does not wait beyond its deadline for a write that comes later.
-    QSemaphore stuck;
-    store.runOnIOThread([&stuck] { stuck.acquire(); });
+    // A refresh stuck on a held file (its file system stopped answering) holds up no save: the
+    // change is written by itself, and a kill then loses nothing.
+    QSemaphore stuck, stuckWriter;
+    store.runBehindFileWork(store.items().first().path, [&stuck] { stuck.acquire(); });
+    store.refresh();
     store.setPinned({store.items().first().id}, true);
+    QVERIFY(saved.wait(5000));
+    QCOMPARE(storedContents(), StoredItems::encode(store.items()));
+
+    // With the writer stuck too (the stored file's own disk), the flush writes from the main thread
+    // once its wait is over: stuck before the flush, or (once an add's result took up the whole
+    // wait) at the write itself. The flush does not wait beyond its deadline for a write that comes
+    // later.
+    store.runOnWriter([&stuckWriter] { stuckWriter.acquire(); });
+    store.setPinned({store.items().first().id}, false);
     store.flush();
     QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     stuck.release();
-    QTRY_COMPARE(saved.size(), 3);
+    stuckWriter.release();
+    QTRY_COMPARE(saved.size(), 4);
     std::thread late;
     store.add({QUrl::fromLocalFile(makeFile("c.txt"))}, [&](int) {
         QThread::msleep(StowbayStore::ioWaitDeadlineMs);
-        store.runOnIOThread([&stuck] { stuck.acquire(); });
-        late = std::thread([&stuck] { QThread::msleep(500), stuck.release(); });
+        store.runOnWriter([&stuckWriter] { stuckWriter.acquire(); });
+        late = std::thread([&stuckWriter] { QThread::msleep(500), stuckWriter.release(); });
     });
     store.flush();
     late.join();
-    QCOMPARE(saved.size(), 4); // written from here, not by the write that came late
+    QCOMPARE(saved.size(), 5); // written from here, not by the write that came late
     QCOMPARE(storedContents(), StoredItems::encode(store.items()));
     const QDir folder = QFileInfo(StowbayStore::fileURL()).absoluteDir();
     const QStringList aside = folder.entryList({"stowbay.json.unreadable-*"});
@@ -200,7 +210,7 @@ void tst_StowbayStore::savesAreDebouncedFlushedAndDeleted() {
     store.remove({store.items().first().id});
     store.deletePersisted();
     QVERIFY(!saved.wait(1000));
-    QCOMPARE(saved.size(), 4);
+    QCOMPARE(saved.size(), 5);
     QVERIFY(!QFile::exists(StowbayStore::fileURL()));
 }
 

@@ -1,12 +1,14 @@
 #include "Items/StowbayStore.h"
 
 #include "Files/FileBookmark.h"
+#include "Files/MountLanes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMutex>
 #include <QPointer>
 #include <QSaveFile>
@@ -92,6 +94,13 @@ void onMainThread(std::function<void()> job) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(job), Qt::QueuedConnection);
 }
 
+// One add, whose files may be examined on several I/O threads; main thread only.
+struct AddProgress {
+    int parts = 0; // file systems whose files are not merged yet
+    int added = 0;
+    std::function<void(int)> completion;
+};
+
 } // namespace
 
 // What the store shares with the jobs of its I/O thread; a job stuck at quit may outlive the store.
@@ -102,33 +111,58 @@ struct StowbayStore::Shared {
     std::atomic<bool> unreadableOnDisk = false; // the stored file could not be read and is still there
 };
 
+// The refresh waiting on one I/O thread: while the thread is busy (or stuck), a newer refresh
+// replaces the waiting one instead of queueing behind it.
+struct StowbayStore::LaneRefresh {
+    QMutex mutex;
+    std::optional<QList<StowbayItem>> waiting;
+};
+
+// The watch of the held files on one file system. It lives on that file system's I/O thread, so a
+// watch that cannot be set up (the file system stopped answering) holds up nothing else.
+struct StowbayStore::LaneWatch {
+    QFileSystemWatcher *watcher = nullptr; // on the I/O thread only
+};
+
 StowbayStore::StowbayStore(AppSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings), m_shared(std::make_shared<Shared>()) {
-    m_ioThread = new QThread;
-    m_ioThread->setObjectName(QStringLiteral("stowbay.store.io"));
-    m_ioContext = new QObject;
-    m_ioContext->moveToThread(m_ioThread);
-    m_ioThread->start(QThread::LowPriority);
+    m_intake.setMaxThreadCount(1); // adds are sorted in the order they came
+    m_fileLanes = std::make_unique<MountLanes>(QStringLiteral("stowbay.store.io"));
+    m_fileLanes->deadlineMs = ioWaitDeadlineMs / 2;
+    m_writerThread = new QThread;
+    m_writerThread->setObjectName(QStringLiteral("stowbay.writer"));
+    m_writerContext = new QObject;
+    m_writerContext->moveToThread(m_writerThread);
+    m_writerThread->start(QThread::LowPriority);
 
     m_saveWork.setSingleShot(true);
     m_saveWork.setInterval(saveDelayMs);
     connect(&m_saveWork, &QTimer::timeout, this, &StowbayStore::saveNow);
+    m_diskSettle.setSingleShot(true);
+    m_diskSettle.setInterval(100);
+    connect(&m_diskSettle, &QTimer::timeout, this, &StowbayStore::refresh);
+    // The watched paths follow the list and the files' places.
+    connect(this, &StowbayStore::itemsChanged, this, &StowbayStore::updateWatches);
+    connect(this, &StowbayStore::infosChanged, this, &StowbayStore::updateWatches);
 
     load();
-    runOnIOThread([folder = QFileInfo(fileURL()).absolutePath()] { makePrivateFolder(folder, false); });
+    runOnWriter([folder = QFileInfo(fileURL()).absolutePath()] { makePrivateFolder(folder, false); });
 }
 
-// A pending debounced save is dropped; jobs already queued finish before the thread ends, and
+// A pending debounced save is dropped; jobs already queued finish before the threads end, and
 // their results find no store. A thread stuck on a file system that stopped answering is left to
 // the end of the process.
 StowbayStore::~StowbayStore() {
     m_saveWork.stop();
-    const bool drained = waitForIOThread(ioWaitDeadlineMs);
-    m_ioThread->quit();
+    setWatching(false);
+    m_intake.waitForDone();
+    m_fileLanes.reset();
+    const bool drained = waitForWriter(ioWaitDeadlineMs);
+    m_writerThread->quit();
     if (!drained) return;
-    m_ioThread->wait();
-    delete m_ioContext;
-    delete m_ioThread;
+    m_writerThread->wait();
+    delete m_writerContext;
+    delete m_writerThread;
 }
 
 QString StowbayStore::fileURL() {
@@ -164,7 +198,7 @@ void StowbayStore::saveNow() {
     const quint64 number = ++m_writeNumber;
     const QString path = fileURL();
     QPointer<StowbayStore> store(this);
-    runOnIOThread([shared = m_shared, store, number, path, bytes] {
+    runOnWriter([shared = m_shared, store, number, path, bytes] {
         if (number <= shared->doneUpTo) return; // the quit wrote a newer list already
         const std::optional<QString> failure = replaceStoredFile(*shared, number, path, bytes);
         handBack(shared, store, [failure](StowbayStore *store) {
@@ -180,15 +214,18 @@ void StowbayStore::saveFinished(const std::optional<QString> &failure) {
 }
 
 // Adds and refreshes whose file work is done are applied first, although the loop that would
-// apply them may never run again. The wait for the I/O thread has a deadline: if a job is stuck
-// there, the list is written from here.
+// apply them may never run again; an I/O thread stuck on a file system that stopped answering gets
+// half the time. If the writer is stuck too (the stored file's own disk), the list is written from
+// here.
 void StowbayStore::flush() {
     m_saveWork.stop();
     const QDeadlineTimer deadline(ioWaitDeadlineMs);
-    const bool reached = waitForIOThread(int(deadline.remainingTime()));
+    m_intake.waitForDone(int(deadline.remainingTime() / 4));
+    applyResults(*m_shared, this); // sorted adds go on to the I/O threads
+    m_fileLanes->waitForAll(int(deadline.remainingTime() / 2));
     applyResults(*m_shared, this);
     saveNow();
-    if (reached && waitForIOThread(int(deadline.remainingTime()))) return;
+    if (waitForWriter(int(deadline.remainingTime()))) return;
     saveFinished(replaceStoredFile(*m_shared, m_writeNumber, fileURL(), StoredItems::encode(m_items)));
 }
 
@@ -196,10 +233,10 @@ void StowbayStore::deletePersisted() {
     m_saveWork.stop();
     const quint64 number = ++m_writeNumber;
     const QString path = fileURL();
-    runOnIOThread([shared = m_shared, number, path] {
+    runOnWriter([shared = m_shared, number, path] {
         if (number > shared->doneUpTo) replaceStoredFile(*shared, number, path, std::nullopt);
     });
-    if (!waitForIOThread(ioWaitDeadlineMs)) replaceStoredFile(*m_shared, number, path, std::nullopt);
+    if (!waitForWriter(ioWaitDeadlineMs)) replaceStoredFile(*m_shared, number, path, std::nullopt);
 }
 
 // Later writes win: a write that the quit already replaced from the main thread is left out when
@@ -222,13 +259,18 @@ std::optional<QString> StowbayStore::replaceStoredFile(Shared &shared, quint64 n
     return writeStoredFile(path, *bytes);
 }
 
-void StowbayStore::runOnIOThread(std::function<void()> job) {
-    QMetaObject::invokeMethod(m_ioContext, std::move(job), Qt::QueuedConnection);
+void StowbayStore::runOnWriter(std::function<void()> job) {
+    QMetaObject::invokeMethod(m_writerContext, std::move(job), Qt::QueuedConnection);
 }
 
-bool StowbayStore::waitForIOThread(int ms) {
+void StowbayStore::runBehindFileWork(const QString &path, std::function<void()> job) {
+    m_fileLanes->readMountTable();
+    m_fileLanes->run(m_fileLanes->mountOf(path), std::move(job));
+}
+
+bool StowbayStore::waitForWriter(int ms) {
     auto reached = std::make_shared<QSemaphore>();
-    runOnIOThread([reached] { reached->release(); });
+    runOnWriter([reached] { reached->release(); });
     return reached->tryAcquire(1, std::max(ms, 0));
 }
 
@@ -264,32 +306,66 @@ ItemInfo StowbayStore::makeInfo(const QUrl &url) {
     return info;
 }
 
+// The paths are made standard and sorted by the file system that holds them on the intake thread
+// (text work only, which a drop of thousands of files would otherwise do on the main thread); each
+// file system's I/O thread then examines its own.
 void StowbayStore::add(const QList<QUrl> &urls, std::function<void(int)> completion) {
     if (urls.isEmpty()) {
         if (completion) completion(0);
         return;
     }
+    m_fileLanes->readMountTable();
     QPointer<StowbayStore> store(this);
-    runOnIOThread([urls, shared = m_shared, store, completion = std::move(completion)] {
+    m_intake.start([urls, table = m_fileLanes->mountTable(), shared = m_shared, store,
+                    completion = std::move(completion)] {
         QSet<QString> seenPaths;
-        Prepared prepared;
+        QHash<QString, QStringList> pathsByMount;
+        QStringList mounts; // in the order of the first file of each
         for (const QUrl &url : urls) {
             const std::optional<QString> path = standardizedFilePath(url);
             if (!path || seenPaths.contains(*path)) continue;
             seenPaths.insert(*path);
-            const StowbayItem item{QUuid::createUuid(),
-                                   *path,
-                                   FileBookmark::create(*path),
-                                   lastPathComponent(*path),
-                                   QDateTime::currentDateTimeUtc(),
-                                   false};
-            prepared.append({item, makeInfo(QUrl::fromLocalFile(*path))});
+            const QString mount = MountLanes::mountOf(table, *path);
+            if (!pathsByMount.contains(mount)) mounts.append(mount);
+            pathsByMount[mount].append(*path);
         }
-        handBack(shared, store, [prepared, completion](StowbayStore *store) {
-            const int count = store ? store->merge(prepared) : 0;
-            if (completion) completion(count);
+        handBack(shared, store, [pathsByMount, mounts, completion](StowbayStore *store) {
+            if (store)
+                store->addSorted(pathsByMount, mounts, completion);
+            else if (completion)
+                completion(0);
         });
     });
+}
+
+void StowbayStore::addSorted(const QHash<QString, QStringList> &pathsByMount, const QStringList &mounts,
+                             std::function<void(int)> completion) {
+    if (mounts.isEmpty()) {
+        if (completion) completion(0);
+        return;
+    }
+    auto progress = std::make_shared<AddProgress>();
+    progress->parts = int(mounts.size());
+    progress->completion = std::move(completion);
+    QPointer<StowbayStore> store(this);
+    for (const QString &mount : std::as_const(mounts)) {
+        m_fileLanes->run(mount, [paths = pathsByMount.value(mount), shared = m_shared, store, progress] {
+            Prepared prepared;
+            for (const QString &path : paths) {
+                const StowbayItem item{QUuid::createUuid(),
+                                       path,
+                                       FileBookmark::create(path),
+                                       lastPathComponent(path),
+                                       QDateTime::currentDateTimeUtc(),
+                                       false};
+                prepared.append({item, makeInfo(QUrl::fromLocalFile(path))});
+            }
+            handBack(shared, store, [prepared, progress](StowbayStore *store) {
+                progress->added += store ? store->merge(prepared) : 0;
+                if (--progress->parts == 0 && progress->completion) progress->completion(progress->added);
+            });
+        });
+    }
 }
 
 // Duplicates are decided here, against the list as it is now, so two overlapping adds of one file
@@ -389,37 +465,128 @@ void StowbayStore::purgeExpired() {
 }
 
 void StowbayStore::refresh() {
-    const QList<StowbayItem> snapshot = m_items;
-    if (snapshot.isEmpty()) return;
+    if (m_items.isEmpty()) return;
+    m_fileLanes->readMountTable();
+    QHash<QString, QList<StowbayItem>> itemsByMount;
+    for (const StowbayItem &item : std::as_const(m_items))
+        itemsByMount[m_fileLanes->mountOf(item.path)].append(item);
     QPointer<StowbayStore> store(this);
-    runOnIOThread([snapshot, shared = m_shared, store] {
-        QHash<QUuid, ItemInfo> newInfos;
-        QHash<QUuid, QString> movedPaths;
-        QHash<QUuid, QByteArray> renewedBookmarks;
-        FileBookmark::Resolver resolver;
-        for (const StowbayItem &item : snapshot) {
-            // A file at the stored path is the item, whatever its bookmark says: an editor that
-            // saves by renaming the old file to a backup leaves the new text at the path. The
-            // bookmark only finds a file that is no longer there, and is renewed from the file.
-            QString path = item.path;
-            ItemInfo info = makeInfo(QUrl::fromLocalFile(path));
-            if (!info.exists && item.bookmark) {
-                if (std::optional<QString> resolved = resolver.resolve(*item.bookmark)) {
-                    path = *resolved;
-                    info = makeInfo(QUrl::fromLocalFile(path));
-                }
-            }
-            newInfos.insert(item.id, info);
-            if (!info.exists) continue;
-            if (path != item.path) movedPaths.insert(item.id, path);
-            if (std::optional<QByteArray> bookmark = FileBookmark::create(path);
-                bookmark && bookmark != item.bookmark)
-                renewedBookmarks.insert(item.id, *bookmark);
+    for (auto group = itemsByMount.cbegin(); group != itemsByMount.cend(); ++group) {
+        std::shared_ptr<LaneRefresh> &lane = m_laneRefreshes[group.key()];
+        if (!lane) lane = std::make_shared<LaneRefresh>();
+        {
+            const QMutexLocker lock(&lane->mutex);
+            const bool queued = lane->waiting.has_value();
+            lane->waiting = group.value();
+            if (queued) continue;
         }
-        handBack(shared, store, [newInfos, movedPaths, renewedBookmarks](StowbayStore *store) {
-            if (store) store->applyRefresh(newInfos, movedPaths, renewedBookmarks);
+        m_fileLanes->run(group.key(), [lane, shared = m_shared, store] {
+            QList<StowbayItem> snapshot;
+            {
+                const QMutexLocker lock(&lane->mutex);
+                snapshot = lane->waiting.value_or(QList<StowbayItem>{});
+                lane->waiting.reset();
+            }
+            refreshFiles(snapshot, shared, store);
         });
+    }
+}
+
+// On an I/O thread: the facts of the files now, followed through their bookmarks when moved.
+void StowbayStore::refreshFiles(const QList<StowbayItem> &snapshot, const std::shared_ptr<Shared> &shared,
+                                QPointer<StowbayStore> store) {
+    QHash<QUuid, ItemInfo> newInfos;
+    QHash<QUuid, QString> movedPaths;
+    QHash<QUuid, QByteArray> renewedBookmarks;
+    FileBookmark::Resolver resolver;
+    for (const StowbayItem &item : snapshot) {
+        // A file at the stored path is the item, whatever its bookmark says: an editor that
+        // saves by renaming the old file to a backup leaves the new text at the path. The
+        // bookmark only finds a file that is no longer there, and is renewed from the file.
+        QString path = item.path;
+        ItemInfo info = makeInfo(QUrl::fromLocalFile(path));
+        if (!info.exists && item.bookmark) {
+            if (std::optional<QString> resolved = resolver.resolve(*item.bookmark)) {
+                path = *resolved;
+                info = makeInfo(QUrl::fromLocalFile(path));
+            }
+        }
+        newInfos.insert(item.id, info);
+        if (!info.exists) continue;
+        if (path != item.path) movedPaths.insert(item.id, path);
+        if (std::optional<QByteArray> bookmark = FileBookmark::create(path);
+            bookmark && bookmark != item.bookmark)
+            renewedBookmarks.insert(item.id, *bookmark);
+    }
+    handBack(shared, store, [newInfos, movedPaths, renewedBookmarks](StowbayStore *store) {
+        if (store) store->applyRefresh(newInfos, movedPaths, renewedBookmarks);
     });
+}
+
+void StowbayStore::setWatching(bool on) {
+    if (on == m_watching) return;
+    m_watching = on;
+    if (!on) m_diskSettle.stop();
+    updateWatches();
+}
+
+// Each file system's I/O thread gets the paths it is to watch now: the held files (a change of a
+// file's content tells only the file) and their folders (a rename, a move or a deletion tells the
+// folder). Off, the watches go, and with them the threads' only wake-ups.
+void StowbayStore::updateWatches() {
+    if (!m_watching && m_laneWatches.isEmpty()) return;
+    QHash<QString, QSet<QString>> pathsByMount;
+    if (m_watching) {
+        m_fileLanes->readMountTable();
+        for (const StowbayItem &item : std::as_const(m_items)) {
+            const ItemInfo info = m_infos.value(item.id);
+            const QString path = info.url.isLocalFile() ? info.url.toLocalFile() : item.path;
+            QSet<QString> &paths = pathsByMount[m_fileLanes->mountOf(path)];
+            paths.insert(path);
+            paths.insert(QFileInfo(path).path());
+        }
+    }
+    const QStringList mounts = QSet<QString>(m_laneWatches.keyBegin(), m_laneWatches.keyEnd())
+                                   .unite(QSet<QString>(pathsByMount.keyBegin(), pathsByMount.keyEnd()))
+                                   .values();
+    QPointer<StowbayStore> store(this);
+    for (const QString &mount : mounts) {
+        std::shared_ptr<LaneWatch> &lane = m_laneWatches[mount];
+        if (!lane) lane = std::make_shared<LaneWatch>();
+        const QSet<QString> paths = pathsByMount.value(mount);
+        m_fileLanes->run(mount, [lane, paths, store] {
+            if (paths.isEmpty()) {
+                delete std::exchange(lane->watcher, nullptr);
+                return;
+            }
+            if (!lane->watcher) {
+                lane->watcher = new QFileSystemWatcher;
+                // Told on the main thread, as long as the store is there.
+                const auto changed = [store] {
+                    onMainThread([store] {
+                        if (store) store->diskChanged();
+                    });
+                };
+                QObject::connect(lane->watcher, &QFileSystemWatcher::fileChanged, lane->watcher, changed);
+                QObject::connect(lane->watcher, &QFileSystemWatcher::directoryChanged, lane->watcher,
+                                 changed);
+            }
+            const QStringList watched = lane->watcher->files() + lane->watcher->directories();
+            QStringList gone;
+            for (const QString &path : watched)
+                if (!paths.contains(path)) gone << path;
+            if (!gone.isEmpty()) lane->watcher->removePaths(gone);
+            QStringList added;
+            for (const QString &path : paths)
+                if (!watched.contains(path) && QFileInfo::exists(path)) added << path;
+            if (!added.isEmpty()) lane->watcher->addPaths(added);
+        });
+        if (paths.isEmpty()) m_laneWatches.remove(mount);
+    }
+}
+
+void StowbayStore::diskChanged() {
+    if (m_watching) m_diskSettle.start();
 }
 
 // Applies to the list as it is now: items added since the snapshot keep their infos, and results

@@ -1,5 +1,7 @@
 // The one owner of the kept items and their live file facts. Changes happen on the main thread;
-// file-system work happens on the store's I/O thread and comes back queued.
+// the work on the held files happens on the store's I/O threads, one per file system that holds
+// them, and comes back queued; the stored file is written on a thread of its own, so a file system
+// that stopped answering never holds up a save.
 #pragma once
 
 #include "Items/StowbayItem.h"
@@ -9,6 +11,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -17,6 +20,7 @@
 #include <optional>
 #include <utility>
 
+class MountLanes;
 class QThread;
 
 class StowbayStore : public QObject {
@@ -24,8 +28,9 @@ class StowbayStore : public QObject {
 public:
     static constexpr int capacity = 100;
     static constexpr int saveDelayMs = 500;
-    // How long the quit waits for the I/O thread before it writes from the main thread: a file
-    // system that stopped answering must not keep Stowbay from ending with the list saved.
+    // How long the quit waits for the I/O threads and the writer before it writes from the main
+    // thread: a file system that stopped answering must not keep Stowbay from ending with the list
+    // saved.
     static constexpr int ioWaitDeadlineMs = 2000;
 
     // Loads the stored file when the settings keep items on quit.
@@ -35,21 +40,28 @@ public:
     const QList<StowbayItem> &items() const { return m_items; }
     const QHash<QUuid, ItemInfo> &infos() const { return m_infos; }
 
-    // Adds files by URL, on the I/O thread; completion gets the number added, on the main thread.
+    // Adds files by URL, on the I/O threads; completion gets the number added, on the main thread,
+    // once the files of every file system are examined. Files on a file system that answers are
+    // added without waiting for the others.
     void add(const QList<QUrl> &urls, std::function<void(int)> completion = {});
     void remove(const QList<QUuid> &ids);
     void setPinned(const QList<QUuid> &ids, bool pinned);
     void clear();
     void purgeExpired();
     void refresh();
+    // While on (the panel is open), the held files and their folders are watched: a file renamed,
+    // moved, deleted or changed is refreshed at once. Off, no watch is left and nothing wakes.
+    void setWatching(bool on);
+    bool isWatching() const { return m_watching; }
     std::optional<StowbayItem> item(const QUuid &id) const;
 
     void flush();           // used at quit: applies finished adds and refreshes, writes now and waits
     void deletePersisted(); // used at quit: removes the stored file and waits
 
-    // Queues a job on the I/O thread, after every job queued before it. Tests use it to stall the
-    // thread.
-    void runOnIOThread(std::function<void()> job);
+    // Queue a job after every job queued before it: on the writer of the stored file, or on the
+    // I/O thread that examines the file at `path`. Tests use them to stall the threads.
+    void runOnWriter(std::function<void()> job);
+    void runBehindFileWork(const QString &path, std::function<void()> job);
 
     // ~/.local/share/Stowbay/stowbay.json, computed afresh on every use.
     static QString fileURL();
@@ -72,12 +84,20 @@ private:
     struct Shared;
     // Applies a result of the I/O thread on the main thread; the store is null when it is gone.
     using Result = std::function<void(StowbayStore *)>;
+    struct LaneRefresh;
+    struct LaneWatch;
 
     void load();
     static ItemInfo makeInfo(const QUrl &url);
+    void addSorted(const QHash<QString, QStringList> &pathsByMount, const QStringList &mounts,
+                   std::function<void(int)> completion);
     int merge(const Prepared &prepared);
+    static void refreshFiles(const QList<StowbayItem> &snapshot, const std::shared_ptr<Shared> &shared,
+                             QPointer<StowbayStore> store);
     void applyRefresh(const QHash<QUuid, ItemInfo> &newInfos, const QHash<QUuid, QString> &movedPaths,
                       const QHash<QUuid, QByteArray> &renewedBookmarks);
+    void updateWatches();
+    void diskChanged();
     void scheduleSave();
     void saveNow();
     void saveFinished(const std::optional<QString> &failure);
@@ -88,16 +108,22 @@ private:
     // Returns why the file could not be written.
     static std::optional<QString> replaceStoredFile(Shared &shared, quint64 number, const QString &path,
                                                     const std::optional<QByteArray> &bytes);
-    // Waits up to `ms` for every job queued so far; false when the I/O thread did not get there.
-    bool waitForIOThread(int ms);
+    // Waits up to `ms` for every write queued so far; false when the writer did not get there.
+    bool waitForWriter(int ms);
 
     AppSettings &m_settings;
     std::shared_ptr<Shared> m_shared; // also held by the jobs, which may outlive a stalled store
     QList<StowbayItem> m_items;
     QHash<QUuid, ItemInfo> m_infos;
-    QThread *m_ioThread = nullptr;
-    QObject *m_ioContext = nullptr; // lives on the I/O thread; its queued calls are the jobs
-    QTimer m_saveWork;              // the pending debounced save
-    quint64 m_writeNumber = 0;      // numbers the writes and removals, in the order queued
-    bool m_saveFailing = false;     // the last write failed and saveFailed() was said
+    std::unique_ptr<MountLanes> m_fileLanes;                      // the I/O threads
+    QHash<QString, std::shared_ptr<LaneRefresh>> m_laneRefreshes; // by mount point
+    QHash<QString, std::shared_ptr<LaneWatch>> m_laneWatches;     // by mount point
+    bool m_watching = false;
+    QTimer m_diskSettle;  // a burst of changes on disk refreshes once
+    QThreadPool m_intake; // sorts the files of an add by file system: text work, off the main thread
+    QThread *m_writerThread = nullptr;
+    QObject *m_writerContext = nullptr; // lives on the writer thread; its queued calls are the writes
+    QTimer m_saveWork;                  // the pending debounced save
+    quint64 m_writeNumber = 0;          // numbers the writes and removals, in the order queued
+    bool m_saveFailing = false;         // the last write failed and saveFailed() was said
 };

@@ -234,6 +234,7 @@ void StowbayPanelController::present(bool pinned) {
     if (!s) return;
     m_store.refresh();
     m_store.purgeExpired();
+    m_store.setWatching(true); // what the rows show follows the disk while the panel is open
     ++m_generation;
     const QRect f = expandedFrame(s);
     if (m_state != State::expanded) {
@@ -282,6 +283,7 @@ void StowbayPanelController::collapse() {
     QPointer<QScreen> s = m_screen ? m_screen.data() : pointerScreen();
     if (!s) return;
     m_panel->resignKey();
+    m_store.setWatching(false);
     if (m_store.items().isEmpty()) {
         hide();
         return;
@@ -296,6 +298,7 @@ void StowbayPanelController::collapse() {
 
 void StowbayPanelController::hide() {
     invalidateCollapseTimer();
+    m_store.setWatching(false);
     const qint64 g = ++m_generation;
     m_state = State::hidden;
     animate(slidOut(m_panel->geometry()), 0, 0.22, m_ease, [this, g] {

@@ -15,6 +15,18 @@ ItemRowView::ItemRowView(const StowbayItem &item, StowbayInteraction *interactio
     setFixedHeight(rowHeight);
     RowInteractionView::cover(this, item.id, interaction);
     updateToolTip();
+    // The file's own icon and its thumbnail come later than the row; only this row is drawn again,
+    // in place.
+    connect(&IconCache::shared(), &IconCache::pictureReady, this, [this](const QString &path) {
+        if (path == this->path()) update();
+    });
+}
+
+// Every row of a panel that shows asks for its picture at once, not only those scrolled into view.
+void ItemRowView::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    IconCache::thumbnail(path(), devicePixelRatioF()); // made for this screen's pixel ratio
+    IconCache::icon(path(), m_info ? m_info->exists : true);
 }
 
 void ItemRowView::setItem(const StowbayItem &item) {
@@ -26,6 +38,9 @@ void ItemRowView::setItem(const StowbayItem &item) {
 
 void ItemRowView::setInfo(const std::optional<ItemInfo> &info) {
     if (info == m_info) return;
+    // A file that changed may need a new thumbnail.
+    if (info && info->exists && m_info && m_info->exists && info->url == m_info->url)
+        IconCache::shared().recheck(info->url.toLocalFile());
     m_info = info;
     updateToolTip();
     update();
@@ -106,8 +121,17 @@ void ItemRowView::paintEvent(QPaintEvent *) {
     p.setOpacity(isMissing() ? 0.45 : 1.0);
 
     // A row not refreshed yet shows its stored path's icon, taken to exist.
-    const QRect iconRect(8, (height() - 32) / 2, 32, 32);
-    IconCache::icon(path(), m_info ? m_info->exists : true).paint(&p, iconRect);
+    const int side = IconCache::iconSize;
+    const QRect iconRect(8, (height() - side) / 2, side, side);
+    const bool exists = m_info ? m_info->exists : true;
+    const QImage thumbnail = exists ? IconCache::thumbnail(path(), devicePixelRatioF()) : QImage();
+    if (thumbnail.isNull()) {
+        IconCache::icon(path(), exists).paint(&p, iconRect);
+    } else {
+        QRectF at(QPointF(), thumbnail.deviceIndependentSize());
+        at.moveCenter(QRectF(iconRect).center());
+        p.drawImage(at, thumbnail);
+    }
 
     const int textLeft = iconRect.right() + 1 + 8;
     const int textRight = width() - 8 - (m_item.pinned ? 10 + 8 : 0);

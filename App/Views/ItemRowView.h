@@ -39,8 +39,10 @@ protected:
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    // Where the file is now; a row not refreshed yet stands for its stored path.
     QString path() const;
     void updateToolTip();
 

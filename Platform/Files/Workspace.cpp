@@ -108,25 +108,35 @@ QIcon DesktopWorkspace::themed(const QStringList &names, const QIcon &fallback) 
     return fallback;
 }
 
-QIcon DesktopWorkspace::icon(const QString &path) {
-    prepareIcons();
+// Theme names, best first, or the absolute path of an icon file a desktop entry names. Folders
+// say "folder" last.
+QStringList DesktopWorkspace::iconNames(const QString &path) {
     const QFileInfo info(path);
     if (info.isDir()) {
-        const QIcon styleDir = qApp ? qApp->style()->standardIcon(QStyle::SP_DirIcon) : QIcon();
         if (QDir::cleanPath(info.absoluteFilePath()) == QDir::homePath())
-            return themed({QStringLiteral("user-home"), QStringLiteral("folder")}, styleDir);
-        return themed({QStringLiteral("folder")}, styleDir);
+            return {QStringLiteral("user-home"), QStringLiteral("folder")};
+        return {QStringLiteral("folder")};
     }
     const QMimeType type = QMimeDatabase().mimeTypeForFile(info);
+    QStringList names;
     if (type.inherits(QStringLiteral("application/x-desktop"))) {
         const QString entryIcon = desktopEntryIcon(path);
-        if (QFileInfo(entryIcon).isAbsolute() && QFileInfo::exists(entryIcon)) return QIcon(entryIcon);
-        if (!entryIcon.isEmpty()) {
-            QIcon icon = QIcon::fromTheme(entryIcon);
-            if (!icon.isNull()) return icon;
-        }
+        if (QFileInfo(entryIcon).isAbsolute() ? QFileInfo::exists(entryIcon) : !entryIcon.isEmpty())
+            names << entryIcon;
     }
-    return themed({type.iconName(), type.genericIconName()}, m_generic);
+    return names << type.iconName() << type.genericIconName();
+}
+
+QIcon DesktopWorkspace::iconFor(const QStringList &names) {
+    prepareIcons();
+    for (const QString &name : names) {
+        if (name.isEmpty()) continue;
+        QIcon icon = QFileInfo(name).isAbsolute() ? QIcon(name) : QIcon::fromTheme(name);
+        if (!icon.isNull()) return icon;
+    }
+    if (names.endsWith(QStringLiteral("folder")) && qApp)
+        return qApp->style()->standardIcon(QStyle::SP_DirIcon);
+    return m_generic;
 }
 
 QIcon DesktopWorkspace::genericDocumentIcon() {

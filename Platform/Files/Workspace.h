@@ -16,8 +16,13 @@ public:
     virtual void open(const QUrl &url) = 0;
     // Shows the files selected in the file manager, all of them in one request.
     virtual void activateFileViewerSelecting(const QList<QUrl> &urls) = 0;
-    // The icon of the file at `path` by its type: folders, applications and documents differ.
-    virtual QIcon icon(const QString &path) = 0;
+    // The icon of the file at `path` by its type: folders, applications and documents differ. It
+    // comes in two steps: iconNames() reads the file (safe on any thread; held files may sit on a
+    // file system that stopped answering, so not on the main thread for them), iconFor() makes the
+    // icon from what it found (main thread).
+    virtual QStringList iconNames(const QString &path) = 0;
+    virtual QIcon iconFor(const QStringList &names) = 0;
+    QIcon icon(const QString &path) { return iconFor(iconNames(path)); }
     // The plain document icon, the same image on every call.
     virtual QIcon genericDocumentIcon() = 0;
     // Does ahead of time the slow part of the first icon: finding and reading the icon themes and
@@ -34,7 +39,8 @@ class DesktopWorkspace : public Workspace {
 public:
     void open(const QUrl &url) override;
     void activateFileViewerSelecting(const QList<QUrl> &urls) override;
-    QIcon icon(const QString &path) override;
+    QStringList iconNames(const QString &path) override;
+    QIcon iconFor(const QStringList &names) override;
     QIcon genericDocumentIcon() override;
     // Also done the first time an icon is asked for.
     void prepareIcons() override;

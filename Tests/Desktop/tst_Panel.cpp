@@ -32,6 +32,14 @@ Window inputFocus(Display *display) {
 void xrandr(const QStringList &args) {
     QCOMPARE(QProcess::execute("xrandr", args), 0);
 }
+
+// The file-change watches this process holds open.
+int inotifyWatches() {
+    int count = 0;
+    for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
+        count += fd.symLinkTarget().endsWith("anon_inode:inotify");
+    return count;
+}
 } // namespace
 
 class tst_Panel : public QObject {
@@ -50,6 +58,24 @@ private:
 
 private slots:
     void initTestCase() { QVERIFY2(x.display(), "the desktop tests need an X display"); }
+
+    // While the panel is open, what another process does to the held files shows with no other
+    // action; once it folds, no watch is left.
+    void rowsFollowTheDiskWhileOpen() {
+        Panel p;
+        const int before = inotifyWatches();
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        QTRY_VERIFY(inotifyWatches() > before);
+        QCOMPARE(QProcess::execute("mv", {p.path("A"), p.path("renamed")}), 0);
+        QTRY_COMPARE(p.names(), words("renamed B C"));
+        QCOMPARE(QProcess::execute("rm", {p.path("B")}), 0);
+        QTRY_VERIFY(!p.store->infos().value(p.id("B")).exists);
+        QCOMPARE(QProcess::execute("sh", {"-c", "echo more >> " + p.path("C")}), 0);
+        QTRY_COMPARE(p.store->infos().value(p.id("C")).size, 6);
+        p.controller.collapse();
+        QTRY_COMPARE(inotifyWatches(), before);
+    }
 
     void edges_data() {
         QTest::addColumn<StowbayEdge>("edge");

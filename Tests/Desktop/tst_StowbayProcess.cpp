@@ -4,8 +4,13 @@
 #include "Files/FileBookmark.h"
 #include "Items/StowbayItem.h"
 #include "Session/SingleInstance.h"
+#include "Shell/CommandLine.h"
 #include "TestSupport.h"
 
+#include <QCryptographicHash>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QImage>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -14,8 +19,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 
 #include "XTestDriver.h"
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 using TestSupport::storedContents;
@@ -69,6 +76,21 @@ std::optional<QRect> windowOf(Display *display, qint64 pid, Kind kind, Window wi
 }
 
 constexpr int timeoutMs = 30000;
+
+// How many pixels of `colour` `area` of the screen shows, and their mean row.
+std::pair<int, double> pixelsOf(Display *display, QRect area, QColor colour) {
+    area &= QRect(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
+    XImage *image = area.isEmpty() ? nullptr
+                                   : XGetImage(display, DefaultRootWindow(display), area.x(), area.y(),
+                                               area.width(), area.height(), AllPlanes, ZPixmap);
+    int count = 0;
+    double rows = 0;
+    for (int y = 0; image && y < area.height(); ++y)
+        for (int x = 0; x < area.width(); ++x)
+            if ((XGetPixel(image, x, y) & 0xffffff) == (colour.rgb() & 0xffffff)) ++count, rows += y;
+    if (image) XDestroyImage(image);
+    return {count, count ? rows / count : -1};
+}
 
 // Stores one item, followed by blank lines Stowbay does not write, so a rewrite shows; returns the
 // stored item as Stowbay writes it. With `firstStart` the next start is taken for the first one.
@@ -323,6 +345,144 @@ private slots:
             QVERIFY2(out.contains(says), out);
             QCOMPARE(server.isListening(), held == 2 && status != 1); // a request came from a start only
         }
+    }
+
+    // A held file on a file system that stopped answering holds up neither the panel nor a save:
+    // files added beside it are held and written by themselves, and a kill then loses nothing.
+    void aHungMountHoldsUpNoSave() {
+        QTemporaryDir folder;
+        const QString dir = folder.path() + "/", hung = dir + "share/photo.jpg";
+        QFile(dir + "plain.txt").open(QIODevice::WriteOnly);
+        QFile(dir + "second.txt").open(QIODevice::WriteOnly);
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay")
+            .setValue("keepOnQuit", true);
+        const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+        TestSupport::writeFile(
+            storedFilePath(),
+            StoredItems::encode({{QUuid::createUuid(), hung, {}, "photo.jpg", added, false}}));
+        QProcess wrapper; // Stowbay, started by "add", with the hung file system beside it
+        wrapper.setWorkingDirectory(dir);
+        wrapper.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_hungmount",
+                      {dir + "share", qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), "add", "plain.txt"});
+        const qint64 pid = wrapper.processId();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            windowOf(m_x.display(), pid, Kind::panel) || wrapper.state() == QProcess::NotRunning, timeoutMs);
+        if (wrapper.state() == QProcess::NotRunning) QSKIP("no FUSE mount can be made here");
+
+        QByteArray out;
+        QCOMPARE(command({"add", "second.txt"}, dir, &out), 0);
+        QVERIFY2(out.startsWith("1 added"), out);
+        const auto stored = [] {
+            return StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{}).size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), 3, timeoutMs); // the hung file, plain.txt, second.txt
+        QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+        QVERIFY(finished(&wrapper));
+        QCOMPARE(stored(), 3);
+    }
+
+    void thumbnails_data() {
+        QTest::addColumn<bool>("service");
+        QTest::newRow("no thumbnailer on the bus: images made by Stowbay") << false;
+        QTest::newRow("the desktop's thumbnailer on the bus") << true;
+    }
+    // Rows show their files' thumbnails from the desktop's shared cache, made where missing or
+    // stale: by the thumbnailer service when one runs (a document too), else by Stowbay for images,
+    // written for every program to use. A file that cannot be read keeps its icon and is recorded
+    // as failed, once; the next start takes all of it from the cache.
+    void thumbnails() {
+        QFETCH(bool, service);
+        QTemporaryDir folder;
+        const QString dir = folder.path() + "/",
+                      cache = qEnvironmentVariable("XDG_CACHE_HOME") + "/thumbnails/";
+        QDir(cache).removeRecursively();
+        const QStringList images{"red.png", "green.png", "blue.png"};
+        const QList<QColor> colours{Qt::red, Qt::green, Qt::blue};
+        for (qsizetype i = 0; i < images.size(); ++i) {
+            QImage image(300, 200, QImage::Format_RGB32);
+            image.fill(colours.at(i));
+            QVERIFY(image.save(dir + images.at(i)));
+        }
+        TestSupport::writeFile(dir + "broken.png", "not an image");
+        TestSupport::writeFile(dir + "page.pdf",
+                               "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<<"
+                               "/Type/Pages/Kids[3 0 R]/Count 1>>endobj\n3 0 obj<</Type/Page"
+                               "/Parent 2 0 R/MediaBox[0 0 99 99]/Contents 4 0 R>>endobj\n4 0 "
+                               "obj<</Length 23>>stream\n1 0 1 rg 0 0 99 99 re f\nendstream endobj\n"
+                               "trailer<</Root 1 0 R>>\n%%EOF\n"); // all magenta
+        const auto uri = [&](const QString &name) { return QUrl::fromLocalFile(dir + name).toEncoded(); };
+        const auto md5 = [&](const QString &name) {
+            return QCryptographicHash::hash(uri(name), QCryptographicHash::Md5).toHex() + ".png";
+        };
+        QImage stale(128, 85, QImage::Format_RGB32); // red.png's from before it changed: black
+        stale.fill(Qt::black);
+        stale.setText("Thumb::URI", uri("red.png"));
+        stale.setText("Thumb::MTime", "1");
+        QVERIFY(QDir().mkpath(cache + "normal") && stale.save(cache + "normal/" + md5("red.png")));
+
+        QTemporaryDir busFolder; // a session bus of the test's own, which starts no service by itself
+        QByteArray conf = TestSupport::contents("/usr/share/dbus-1/session.conf");
+        TestSupport::writeFile(busFolder.path() + "/bus.conf",
+                               conf.replace("<standard_session_servicedirs />", ""));
+        QProcess bus, tumbler;
+        bus.start("dbus-daemon",
+                  {"--nofork", "--print-address=1", "--config-file=" + busFolder.path() + "/bus.conf"});
+        QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), timeoutMs);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(bus.readLine().trimmed()));
+        if (service) {
+            tumbler.setProcessEnvironment(environment);
+            tumbler.start("sh", {"-c", "exec /usr/lib/*/tumbler-1/tumblerd"});
+            QDBusConnection connection =
+                QDBusConnection::connectToBus(environment.value("DBUS_SESSION_BUS_ADDRESS"), "thumbnails");
+            QTRY_VERIFY_WITH_TIMEOUT(
+                connection.interface()->isServiceRegistered("org.freedesktop.thumbnails.Thumbnailer1"),
+                timeoutMs);
+            QDBusConnection::disconnectFromBus("thumbnails");
+        }
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay")
+            .setValue("keepOnQuit", true);
+        QFile::remove(storedFilePath());
+
+        QDateTime failedAt;
+        for (const QStringList &arguments :
+             {QStringList{"add"} + images + QStringList{"broken.png", "page.pdf"}, {"show"}}) {
+            QObject processes;
+            QProcess *stowbay = start(&processes, arguments, dir, environment);
+            // Each row's picture, in the rows' order; the document's only from the service.
+            const auto shown = [&] {
+                const QRect panel =
+                    windowOf(m_x.display(), stowbay->processId(), Kind::panel).value_or(QRect());
+                double above = -1;
+                for (const QColor &colour : colours) {
+                    const auto [count, row] = pixelsOf(m_x.display(), panel, colour);
+                    if (count < 200 || row <= above) return false;
+                    above = row;
+                }
+                return (pixelsOf(m_x.display(), panel, Qt::magenta).first > 200) == service;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(shown(), timeoutMs);
+            for (const QString &name : images) {
+                const QImage thumbnail(cache + "normal/" + md5(name));
+                QCOMPARE(thumbnail.text("Thumb::URI").toUtf8(), uri(name));
+                QCOMPARE(thumbnail.text("Thumb::MTime").section('.', 0, 0).toLongLong(),
+                         QFileInfo(dir + name).lastModified().toSecsSinceEpoch());
+                struct stat st {};
+                if (!service)
+                    QVERIFY(::stat(qPrintable(cache + "normal/" + md5(name)), &st) == 0 &&
+                            (st.st_mode & 0777) == 0600);
+            }
+            QCOMPARE(QFile::exists(cache + "normal/" + md5("page.pdf")), service);
+            const QFileInfo failure(cache + "fail/stowbay-" + CommandLine::version() + "/" +
+                                    md5("broken.png"));
+            QVERIFY(service || failure.exists());
+            if (failedAt.isValid()) QCOMPARE(failure.lastModified(), failedAt); // not tried again
+            failedAt = failure.lastModified();
+            QCOMPARE(command({"quit"}, dir), 0);
+            QVERIFY(finished(stowbay));
+        }
+        for (QProcess *helper : {&tumbler, &bus})
+            helper->terminate(), helper->waitForFinished();
     }
 };
 
