@@ -1,5 +1,5 @@
-// The tab: a small handle at the screen edge with a grip across its middle. A click anywhere on it
-// opens the panel.
+// The tab: a small handle at the screen edge with a grip across its middle. A click anywhere on it,
+// or files dragged onto it, open the panel.
 #pragma once
 
 #include "Settings/AppSettings.h"
@@ -18,11 +18,13 @@ public:
     QRectF gripRect() const;
 
     std::function<void()> onClick;
+    std::function<void()> onFileDragEnter;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
 
 private:
     StowbayEdge m_edge = StowbayEdge::right;
