@@ -7,6 +7,7 @@
 #include "Triggers/EdgeTrigger.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QScreen>
 
 #include "DesktopWindows.h"
@@ -18,29 +19,31 @@ class tst_WaylandSession : public QObject {
 private:
     static constexpr int timeoutMs = 15000;
     QProcess m_stowbay;
-    QString m_file;
-    QSize m_screen;
+    QString m_file = QDir::home().filePath("report.txt");
 
-    // Stowbay's command line, as a second process; its output, or "failed".
+    // Stowbay's command line in a second process: what it prints, or "failed".
     QString stowbay(const QStringList &args) {
         QProcess p;
         p.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), args);
         const bool ok = p.waitForFinished(timeoutMs) && p.exitCode() == 0;
         return ok ? QString::fromUtf8(p.readAllStandardOutput()) : QStringLiteral("failed");
     }
-    void input(const QStringList &commands) {
+    // Moves to each point in turn through the compositor's virtual pointer; "down"/"up" press.
+    static bool input(const QList<QVariant> &steps) {
         QFile fifo(qEnvironmentVariable("WL_INPUT"));
-        QVERIFY(fifo.open(QIODevice::WriteOnly));
-        fifo.write((commands.join('\n') + '\n').toUtf8());
+        if (!fifo.open(QIODevice::WriteOnly)) return false;
+        for (const QVariant &s : steps)
+            fifo.write(
+                s.canConvert<QPoint>()
+                    ? QString("abs %1 %2\nwait 150\n").arg(s.toPoint().x()).arg(s.toPoint().y()).toUtf8()
+                    : s.toString().toUtf8() + "\n");
+        return true;
     }
-    // Whether Stowbay shows a window at `frame`.
     bool shows(const QRect &frame) { return windowsOf(m_stowbay.processId()).contains(frame); }
 
 private slots:
     void initTestCase() {
         QVERIFY2(qEnvironmentVariableIsSet("WL_INPUT"), "runs in scripts/lib/wayland/session.sh");
-        m_screen = QGuiApplication::primaryScreen()->size();
-        m_file = QDir::home().filePath("report.txt");
         TestSupport::writeFile(m_file, "quarterly numbers");
         TestSupport::writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                                    "/Stowbay/Stowbay.conf",
@@ -49,10 +52,8 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("QT_QPA_PLATFORM");
         m_stowbay.setProcessEnvironment(environment);
-        m_stowbay.setProcessChannelMode(QProcess::ForwardedChannels);
         m_stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
-        // Asked once it listens: a command that looks for a running Stowbay while it starts would
-        // make it give up.
+        // Asked once it listens: a command that looks for Stowbay while it starts makes it give up.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(SingleInstance().socketPath()), timeoutMs);
         QCOMPARE(stowbay({"list"}), QString());
     }
@@ -76,50 +77,40 @@ private slots:
         connect(&source, &QProcess::readyReadStandardOutput, this,
                 [&] { output += source.readAllStandardOutput(); });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "wayland");
+        environment.insert("QT_QPA_PLATFORM", "wayland"); // a native Wayland program
         source.setProcessEnvironment(environment);
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
                      {kind, "0", "0", "0", "0", m_file});
+        const auto stop = qScopeGuard([&] { source.kill(), source.waitForFinished(); });
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready"), timeoutMs);
-        const auto stop = qScopeGuard([&] {
-            source.kill();
-            source.waitForFinished();
-            if (QTest::currentTestFailed()) qInfo() << "the drag source said:" << output;
-        });
 
-        const int right = m_screen.width() - 1, y = m_screen.height() / 3;
-        const QRect edge = EdgeTrigger::frame(QRect(QPoint(), m_screen), StowbayEdge::right);
-        input({"abs 200 " + QString::number(y), "down", "wait 50", QString("abs 220 %1").arg(y), "wait 50",
-               QString("abs 700 %1").arg(y), "wait 100"});
-        QTRY_VERIFY_WITH_TIMEOUT(shows(edge), timeoutMs); // each new drag puts the target there
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const QPoint start(200, screen.height() / 3), edgePoint(screen.right(), start.y());
+        const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right);
         const QRect panel = StowbayPanelController::expandedFrame(
             QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        QVERIFY(input({start, "down", start + QPoint(20, 0), QPoint(700, start.y())}));
+        QTRY_VERIFY_WITH_TIMEOUT(shows(edge), timeoutMs); // each new drag puts the target there
         if (kind == "files" && touchesEdge) {
             // Pushed against the edge, as a hand does: the compositor may take a moment to hand
             // drags to a window just shown.
             int push = 0;
-            QTRY_VERIFY_WITH_TIMEOUT(
-                shows(panel) ||
-                    (input({QString("abs %1 %2").arg(right).arg(y + push++ % 2), "wait 100"}), false),
-                timeoutMs);
-            const QPoint c = panel.center();
+            QTRY_VERIFY_WITH_TIMEOUT(shows(panel) || !input({edgePoint + QPoint(0, push++ % 2)}), timeoutMs);
             // By way of the program below, as a hand goes (KWin, handed a drag from one X11 window
             // straight to another, may send the second a position before it enters, and stall).
-            input({QString("abs %1 %2").arg(panel.right() + 4).arg(y), "wait 200",
-                   QString("abs %1 %2").arg(c.x() + 20).arg(c.y()), "wait 200",
-                   QString("abs %1 %2").arg(c.x()).arg(c.y()), "wait 500", "up"});
+            QVERIFY(input({QPoint(panel.right() + 4, start.y()), panel.center() + QPoint(20, 0),
+                           panel.center(), "wait 300", "up"}));
             QTRY_VERIFY_WITH_TIMEOUT(output.contains("dropped, taken"), timeoutMs);
             QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), m_file + "\n", timeoutMs);
             QCOMPARE(stowbay({"clear"}), QString());
             return;
         }
-        if (touchesEdge) input({QString("abs %1 %2").arg(right).arg(y), "wait 300"});
-        input({QString("abs 700 %1").arg(y), "wait 100", "up"});
+        QVERIFY(input({touchesEdge ? edgePoint : start, QPoint(700, start.y()), "up"}));
         // Gone on leaving it, or after a while without a drag; the panel never came.
         QTRY_VERIFY_WITH_TIMEOUT(!shows(edge), EdgeTrigger::timeoutMs + timeoutMs);
         QVERIFY(!shows(panel));
         const int presses = output.count("pressed");
-        input({QString("abs %1 %2").arg(right).arg(y), "wait 50", "down", "up"});
+        QVERIFY(input({edgePoint, "down", "up"})); // reaches the program below
         QTRY_COMPARE_WITH_TIMEOUT(output.count("pressed"), presses + 1, timeoutMs);
     }
 };
