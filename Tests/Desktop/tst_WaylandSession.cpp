@@ -62,6 +62,16 @@ private slots:
         m_stowbay.waitForFinished(timeoutMs);
     }
 
+    // What the shortcut does, for desktops that give no program a shortcut of its own.
+    void toggleCommand() {
+        const QRect panel = StowbayPanelController::expandedFrame(
+            QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        QCOMPARE(stowbay({"toggle"}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
+        QCOMPARE(stowbay({"toggle"}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
+    }
+
     void edgeDrags_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("touchesEdge");
