@@ -2,6 +2,7 @@
 // (scripts/lib/wayland/session.sh): drags from a native Wayland program, driven through the
 // compositor's virtual pointer, meet Stowbay only at the screen edge.
 #include "Panel/StowbayPanelController.h"
+#include "Session/DesktopSession.h"
 #include "Session/SingleInstance.h"
 #include "TestSupport.h"
 #include "Triggers/EdgeTrigger.h"
@@ -82,6 +83,9 @@ private slots:
     void edgeDrags() {
         QFETCH(QString, kind);
         QFETCH(bool, touchesEdge);
+        if (DesktopSession::current().compositor == DesktopSession::Compositor::sway)
+            QSKIP("in the headless sway session a native drag changes no X11 selection owner: no X11 "
+                  "program hears of it");
         QProcess source;
         QByteArray output;
         connect(&source, &QProcess::readyReadStandardOutput, this,
