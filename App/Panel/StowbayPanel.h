@@ -1,5 +1,6 @@
 // The panel's window, its rounded background, and the model through which the panel controller
-// tells the views which face to show and the views report clicks on the tab and dropped files.
+// tells the views which face to show and the views report clicks on the tab, files dragged onto
+// it, and dropped files.
 #pragma once
 
 #include "Settings/AppSettings.h"
@@ -23,6 +24,7 @@ public:
     void setEdge(StowbayEdge edge);
 
     std::function<void()> onTabClick;
+    std::function<void()> onTabFileDrag;
     std::function<void(const QList<QUrl> &)> onDropURLs;
 
 signals:

@@ -63,6 +63,10 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
     m_model.onTabClick = [self] {
         if (self) self->present(true);
     };
+    // Files dragged onto the tab open the panel for the drop, as a shake would.
+    m_model.onTabFileDrag = [self] {
+        if (self && self->m_state == State::tab) self->present(false);
+    };
     m_model.onDropURLs = [self](const QList<QUrl> &urls) {
         // The item-count subscription adapts the panel.
         if (self) self->m_store.add(urls);
@@ -360,7 +364,9 @@ bool StowbayPanelController::isCollapseArmed() const {
 
 void StowbayPanelController::collapseTimerFired() {
     if (m_state != State::expanded || m_pinnedOpen) return;
-    if ((m_isDragActive && m_isDragActive()) || StowbayDragState::internalActive)
+    // Files hovering over the panel keep it open too: in a Wayland session nothing else tells of
+    // a drag from another program, nor where the pointer is while it lasts.
+    if ((m_isDragActive && m_isDragActive()) || StowbayDragState::internalActive || content()->targeted())
         scheduleCollapse(1.0);
     else if (m_panel->geometry()
                  .adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel)

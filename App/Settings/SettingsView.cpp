@@ -1,5 +1,6 @@
 #include "Settings/SettingsView.h"
 
+#include "Session/DesktopSession.h"
 #include "Settings/HotkeyRecorder.h"
 
 #include <QCheckBox>
@@ -95,6 +96,14 @@ SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidge
         s.sensitivity(), [&s](ShakeSensitivity v) { s.setSensitivity(v); }, &AppSettings::sensitivityChanged);
     m_afterDrag = picker(
         s.afterDrag(), [&s](AfterDrag v) { s.setAfterDrag(v); }, &AppSettings::afterDragChanged);
+    // In a Wayland session other programs' drags are seen only at the screen edge, whichever
+    // mode is stored (the stored value stays as it is, for an X11 session).
+    if (DesktopSession::current().isWayland()) {
+        const QSignalBlocker blocker(m_openMode);
+        m_openMode->clear();
+        m_openMode->addItem(QStringLiteral("Drag files to the screen edge"));
+        m_openMode->setEnabled(false);
+    }
     formOf(stowbay)->addRow(QStringLiteral("Edge"), m_edge);
     formOf(stowbay)->addRow(QStringLiteral("Open Stowbay when"), m_openMode);
     formOf(stowbay)->addRow(QStringLiteral("Shake sensitivity"), m_sensitivity);

@@ -2,8 +2,10 @@
 
 #include "Interaction/StowbayInteraction.h"
 #include "Panel/StowbayPanelController.h"
+#include "Session/DesktopSession.h"
 #include "Settings/SettingsView.h"
 #include "Shell/WelcomeView.h"
+#include "Triggers/EdgeTrigger.h"
 #include "Triggers/HotKeyManager.h"
 #include "Views/StowbayContentView.h"
 
@@ -57,8 +59,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_interaction = std::make_unique<StowbayInteraction>(m_store, m_settings);
     // 3. The panel controller, which asks the watcher whether a file drag is in progress.
     QPointer<AppDelegate> self(this);
-    m_controller = std::make_unique<StowbayPanelController>(
-        m_store, *m_interaction, m_settings, [self] { return self && self->m_watcher.isDragging(); });
+    m_controller = std::make_unique<StowbayPanelController>(m_store, *m_interaction, m_settings, [self] {
+        return self && (self->m_watcher.isDragging() ||
+                        (self->m_edgeTrigger && self->m_edgeTrigger->holdsFileDrag()));
+    });
     // 4. A shake (or any file drag) presents the panel, not pinned.
     m_watcher.onTrigger = [self] {
         if (self) self->m_controller->present(false);
@@ -69,6 +73,18 @@ void AppDelegate::applicationDidFinishLaunching() {
     };
     // 6.
     m_watcher.start();
+    // In a Wayland session other programs' drags are seen only where they meet Stowbay's windows:
+    // files dragged to the screen edge present the panel, which takes the drop.
+    if (DesktopSession::current().isWayland()) {
+        m_edgeTrigger = std::make_unique<EdgeTrigger>(DragPasteboard::system(), m_settings);
+        m_edgeTrigger->onTrigger = [self] {
+            if (self) self->m_controller->present(false);
+        };
+        m_edgeTrigger->onDropURLs = [self](const QList<QUrl> &urls) {
+            if (self) self->m_store.add(urls);
+        };
+        m_edgeTrigger->start();
+    }
     // 7. The shortcut collapses an expanded panel, else presents it pinned open.
     HotKeyManager &hotKeys = HotKeyManager::shared();
     hotKeys.handler = [self] {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class EdgeTrigger;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -49,6 +50,7 @@ public:
     AppSettings &settings() const { return m_settings; }
     StowbayStore &store() { return m_store; }
     DragWatcher &watcher() { return m_watcher; }
+    EdgeTrigger *edgeTrigger() const { return m_edgeTrigger.get(); }
     StowbayInteraction *interaction() const { return m_interaction.get(); }
     StowbayPanelController *controller() const { return m_controller.get(); }
     QSystemTrayIcon *statusItem() const { return m_statusItem; }
@@ -75,6 +77,7 @@ private:
     AppSettings &m_settings;
     StowbayStore m_store;
     DragWatcher m_watcher;
+    std::unique_ptr<EdgeTrigger> m_edgeTrigger;
     std::unique_ptr<StowbayInteraction> m_interaction;
     std::unique_ptr<StowbayPanelController> m_controller;
     QSystemTrayIcon *m_statusItem = nullptr;

@@ -1,5 +1,6 @@
 #include "Shell/CommandLine.h"
 
+#include "Panel/StowbayPanelController.h"
 #include "Shell/AppDelegate.h"
 
 #include <QCommandLineParser>
@@ -19,7 +20,7 @@ namespace {
 // The running Stowbay answers this soon, unless it is launching on a very busy machine.
 constexpr int answerTimeoutMs = 30000;
 
-const char *const names[] = {"", "add", "list", "show", "settings", "clear", "quit"};
+const char *const names[] = {"", "add", "list", "show", "settings", "clear", "quit", "toggle"};
 
 std::optional<CommandLine::Command> commandNamed(const QString &name) {
     for (int i = 1; i < int(std::size(names)); ++i)
@@ -39,6 +40,8 @@ Commands:
   settings     open the settings window
   clear        remove every item that is not pinned
   quit         quit Stowbay, which keeps or forgets its items as set
+  toggle       show the panel, or fold it when it is shown, as the shortcut
+               does (bind it to a key where the desktop lets no program have one)
 
 Exit status: 0 when done; 1 when a FILE was not found or Stowbay could not do
 it; 2 for wrong usage; 3 when list, clear or quit find no Stowbay running.)";
@@ -210,6 +213,9 @@ void CommandLine::runHere(AppDelegate &delegate) const {
     case Command::settings:
         delegate.openSettings();
         break;
+    case Command::toggle:
+        delegate.controller()->hotKeyPressed();
+        break;
     default:
         break;
     }
@@ -257,6 +263,10 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         break;
     case Command::clear:
         delegate.clearStowbay();
+        reply(true, {}, false);
+        break;
+    case Command::toggle:
+        delegate.controller()->hotKeyPressed();
         reply(true, {}, false);
         break;
     case Command::quit:

@@ -15,7 +15,7 @@ class AppDelegate;
 
 class CommandLine {
 public:
-    enum class Command { none, add, list, show, settings, clear, quit };
+    enum class Command { none, add, list, show, settings, clear, quit, toggle };
 
     // Exit statuses.
     static constexpr int success = 0;

@@ -1,4 +1,5 @@
 // Stowbay: a holding place for files while you drag.
+#include "Session/DesktopSession.h"
 #include "Session/QuitSignals.h"
 #include "Session/SingleInstance.h"
 #include "Shell/AppDelegate.h"
@@ -40,7 +41,9 @@ int main(int argc, char **argv) {
     SingleInstance instance;
     if (const std::optional<int> status = commandLine.runUnlessBecomingStowbay(instance)) return *status;
 
-    // This process becomes Stowbay, which needs the desktop (unless a test names another platform).
+    // This process becomes Stowbay, which needs the desktop (unless a test names another platform),
+    // and in a Wayland session its X11 server.
+    DesktopSession::preferX11Platform();
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if ((platform.isEmpty() || platform.startsWith("xcb")) && !X11Connection::canConnect()) {
         const QByteArray display = qgetenv("DISPLAY");

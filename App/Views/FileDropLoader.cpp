@@ -1,10 +1,12 @@
 #include "Views/FileDropLoader.h"
 
+#include "Interaction/StowbayDragSource.h"
 #include "Items/StowbayItem.h"
 
 #include <QCoreApplication>
 #include <QMimeData>
 #include <QThreadPool>
+#include <algorithm>
 
 // The path keeps the URL's own bytes: decoding it to text would turn a byte that is not UTF-8 into
 // U+FFFD, the name of another file.
@@ -27,7 +29,24 @@ QList<QUrl> uriListURLs(QByteArray list) {
     }
     return urls;
 }
+
+// The URLs of the drag that last hovered over a Stowbay window, and that drag's data object.
+struct Hovered {
+    const QMimeData *data = nullptr;
+    QList<QUrl> urls;
+};
+Hovered &hovered() {
+    static Hovered last;
+    return last;
+}
 } // namespace
+
+bool FileDropLoader::offersFiles(const QMimeData *data) {
+    if (!data || StowbayDragSource::isInternal(data) || !data->hasUrls()) return false;
+    hovered() = {data, data->urls()};
+    return std::any_of(hovered().urls.cbegin(), hovered().urls.cend(),
+                       [](const QUrl &url) { return !localFileURL(url).isEmpty(); });
+}
 
 // The data is read at once, while the drop lasts; turning its lines into URLs happens on a worker
 // thread, so that thousands of files dropped at once do not hold up the panel.
@@ -40,6 +59,8 @@ void FileDropLoader::load(const QMimeData *data, std::function<void(QList<QUrl>)
         uriList = data->data(QStringLiteral("text/uri-list"));
         if (uriList.isEmpty()) urls = data->urls(); // offered in a form that Qt converts
     }
+    if (uriList.isEmpty() && urls.isEmpty() && data && data == hovered().data) urls = hovered().urls;
+    hovered() = {};
     QThreadPool::globalInstance()->start([app, uriList, urls, completion = std::move(completion)] {
         QList<QUrl> result;
         for (const QUrl &url : uriList.isEmpty() ? urls : uriListURLs(uriList)) {

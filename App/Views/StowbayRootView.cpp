@@ -18,6 +18,9 @@ StowbayRootView::StowbayRootView(PanelModel &model, StowbayStore &store, Stowbay
     m_tab->onClick = [this] {
         if (m_model.onTabClick) m_model.onTabClick();
     };
+    m_tab->onFileDragEnter = [this] {
+        if (m_model.onTabFileDrag) m_model.onTabFileDrag();
+    };
     connect(&m_model, &PanelModel::isTabChanged, this, &StowbayRootView::showFace);
     connect(&m_model, &PanelModel::edgeChanged, m_tab, &TabHandleView::setEdge);
     m_tab->setEdge(m_model.edge());

@@ -1,12 +1,15 @@
 #include "Views/TabHandleView.h"
 
+#include "Views/FileDropLoader.h"
 #include "Views/Symbols.h"
 
+#include <QDragEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 TabHandleView::TabHandleView(QWidget *parent) : QWidget(parent) {
     setCursor(Qt::PointingHandCursor);
+    setAcceptDrops(true);
     setCount(0);
 }
 
@@ -76,4 +79,12 @@ void TabHandleView::mouseReleaseEvent(QMouseEvent *event) {
     if (std::exchange(m_pressed, false) && event->button() == Qt::LeftButton &&
         rect().contains(event->position().toPoint()) && onClick)
         onClick();
+}
+
+// A drag holds the pointer, so the tab sees no pointer entering it: the drag's own arrival opens the
+// panel, which then takes the drop.
+void TabHandleView::dragEnterEvent(QDragEnterEvent *event) {
+    if (!FileDropLoader::offersFiles(event->mimeData())) return event->ignore();
+    event->acceptProposedAction();
+    if (onFileDragEnter) onFileDragEnter();
 }

@@ -1,5 +1,5 @@
 // The tab: a small handle at the screen edge with the number of held items and a grip. A click
-// anywhere on it opens the panel.
+// anywhere on it, or files dragged onto it, open the panel.
 #pragma once
 
 #include "Settings/AppSettings.h"
@@ -22,11 +22,13 @@ public:
     QRectF countRect() const;
 
     std::function<void()> onClick;
+    std::function<void()> onFileDragEnter;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
 
 private:
     StowbayEdge m_edge = StowbayEdge::right;

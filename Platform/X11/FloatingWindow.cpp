@@ -1,5 +1,6 @@
 #include "X11/FloatingWindow.h"
 
+#include "Session/DesktopSession.h"
 #include "X11/X11Connection.h"
 
 #include <QGuiApplication>
@@ -21,14 +22,9 @@ Window &previousFocus() {
 
 } // namespace
 
-bool FloatingWindow::isWaylandSession() {
-    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
-           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-}
-
 void FloatingWindow::configure(QWidget *window) {
     Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
-    if (!isWaylandSession()) flags |= Qt::X11BypassWindowManagerHint;
+    if (!DesktopSession::current().managesPanelWindows()) flags |= Qt::X11BypassWindowManagerHint;
     window->setWindowFlags(flags);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setAttribute(Qt::WA_TranslucentBackground);

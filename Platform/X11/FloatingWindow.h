@@ -13,11 +13,10 @@ typedef struct _XDisplay Display;
 namespace FloatingWindow {
 // Makes `window` a floating panel before it is first shown. On X11: frameless, override-redirect
 // (the window manager neither moves it onto the screen, nor lists it, nor leaves it behind on a
-// workspace switch), above normal windows, shown without taking the keyboard. Under XWayland a
-// compositor hands drops only to windows it manages: there it is a managed, undecorated utility
-// window that stays on top instead.
+// workspace switch), above normal windows, shown without taking the keyboard. Where the
+// session's compositor hands drops only to windows it manages, it is a managed, undecorated
+// utility window that stays on top instead.
 void configure(QWidget *window);
-bool isWaylandSession();
 
 // Asks the compositor to blur what lies behind `window`, where it offers that to every window
 // (KWin's blur); true when it does.

@@ -158,6 +158,8 @@ void X11DragInput::dragPasteboardChanged(unsigned long owner) {
     updateMotionSelection();
     askForContents(CurrentTime);
     if (m_leftDown) dispatch(MouseEvent::Type::leftMouseDragged);
+    // A drag may have begun, also where no button event reaches us (a compositor's native drag).
+    if (onChange) onChange();
 }
 
 // Most sources answer a request made at any time. Others answer only a request whose time is that

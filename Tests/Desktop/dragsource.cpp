@@ -1,26 +1,32 @@
 // A second process to drag from: a window that, once the left button has moved the usual distance
 // inside it, drags two files ("files") or some text ("text"). It prints "ready" once shown and
-// "dropped, taken" or "dropped, refused" each time a drag is over. Files given after the window's
-// place are dragged instead.
+// "dropped, taken" or "dropped, refused" each time a drag is over, and "pressed" at each press.
+// Files given after the window's place are dragged instead. A size of 0x0 fills the screen (on
+// the Wayland platform, where a window cannot choose its place).
 //   stowbay_dragsource files|text X Y WIDTH HEIGHT [FILE...]
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QWidget>
 #include <cstdio>
 
 class Source : public QWidget {
 public:
-    bool files = false, shown = false;
+    bool files = false, shown = false, fill = false;
     QList<QUrl> urls{QUrl::fromLocalFile("/tmp/report.txt"), QUrl::fromLocalFile("/tmp/photo.png")};
     QPoint pressedAt;
 
 protected:
     void paintEvent(QPaintEvent *) override {
+        if (fill && size() != screen()->availableSize()) return; // not maximized yet
         if (!std::exchange(shown, true)) std::puts("ready");
     }
-    void mousePressEvent(QMouseEvent *event) override { pressedAt = event->position().toPoint(); }
+    void mousePressEvent(QMouseEvent *event) override {
+        pressedAt = event->position().toPoint();
+        std::puts("pressed");
+    }
     void mouseMoveEvent(QMouseEvent *event) override {
         if (!(event->buttons() & Qt::LeftButton) ||
             (event->position().toPoint() - pressedAt).manhattanLength() < QApplication::startDragDistance())
@@ -46,9 +52,11 @@ int main(int argc, char **argv) {
     if (argc > 6) source.urls.clear();
     for (int i = 6; i < argc; ++i)
         source.urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
+    source.setGeometry(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
+    source.fill = source.width() == 0;
+    if (source.fill) return source.resize(400, 300), source.showMaximized(), app.exec();
     source.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
                           Qt::WindowStaysOnTopHint);
-    source.setGeometry(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
     source.show();
     return app.exec();
 }

@@ -160,6 +160,24 @@ private slots:
         source.waitForFinished();
     }
 
+    // Files dragged from another process onto the tab open the panel, no shake needed.
+    void fileDragOntoTheTab() {
+        Panel p;
+        x.moveTo(250, 250); // away from the tab, which the pointer alone would open
+        p.controller.showTabIfNeeded();
+        const QRect tab = p.controller.tabFrame(p.screen());
+        QVERIFY(p.restsAt(tab));
+        QProcess source;
+        source.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
+                     {"files", "100", "100", "300", "300"});
+        QVERIFY(source.waitForReadyRead(10000));
+        QVERIFY(
+            dragByHand({250, 250}, tab.center(), [&] { return p.controller.state() == State::expanded; }));
+        source.kill();
+        source.waitForFinished();
+    }
+
     // Showing leaves the keyboard where it was; a click gives it to the panel, and Escape folds
     // the panel and gives it back.
     void keyboardFocus() {

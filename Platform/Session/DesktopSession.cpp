@@ -1,0 +1,33 @@
+#include "Session/DesktopSession.h"
+
+namespace {
+bool names(const QString &desktops, const char *name) {
+    return desktops.split(QLatin1Char(':')).contains(QLatin1String(name), Qt::CaseInsensitive);
+}
+} // namespace
+
+DesktopSession DesktopSession::from(const QProcessEnvironment &environment) {
+    DesktopSession session;
+    if (!environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty() ||
+        environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland"))
+        session.kind = Kind::wayland;
+    const QString desktops = environment.value(QStringLiteral("XDG_CURRENT_DESKTOP"));
+    if (names(desktops, "GNOME") || names(desktops, "Unity"))
+        session.compositor = Compositor::mutter;
+    else if (names(desktops, "KDE"))
+        session.compositor = Compositor::kwin;
+    else if (names(desktops, "sway") || names(desktops, "wlroots") ||
+             environment.contains(QStringLiteral("SWAYSOCK")))
+        session.compositor = Compositor::sway;
+    return session;
+}
+
+const DesktopSession &DesktopSession::current() {
+    static const DesktopSession session = from(QProcessEnvironment::systemEnvironment());
+    return session;
+}
+
+void DesktopSession::preferX11Platform() {
+    if (current().isWayland() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}

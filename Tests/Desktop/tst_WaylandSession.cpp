@@ -1,0 +1,133 @@
+// The real Stowbay in a Wayland session, on the compositor the test runs in
+// (scripts/lib/wayland/session.sh): drags from a native Wayland program, driven through the
+// compositor's virtual pointer, meet Stowbay only at the screen edge.
+#include "Panel/StowbayPanelController.h"
+#include "Session/DesktopSession.h"
+#include "Session/SingleInstance.h"
+#include "TestSupport.h"
+#include "Triggers/EdgeTrigger.h"
+
+#include <QFile>
+#include <QScopeGuard>
+#include <QScreen>
+
+#include "DesktopWindows.h"
+
+using namespace DesktopWindows;
+
+class tst_WaylandSession : public QObject {
+    Q_OBJECT
+private:
+    static constexpr int timeoutMs = 15000;
+    QProcess m_stowbay;
+    QString m_file = QDir::home().filePath("report.txt");
+
+    // Stowbay's command line in a second process: what it prints, or "failed".
+    QString stowbay(const QStringList &args) {
+        QProcess p;
+        p.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), args);
+        const bool ok = p.waitForFinished(timeoutMs) && p.exitCode() == 0;
+        return ok ? QString::fromUtf8(p.readAllStandardOutput()) : QStringLiteral("failed");
+    }
+    // Moves to each point in turn through the compositor's virtual pointer; "down"/"up" press.
+    static bool input(const QList<QVariant> &steps) {
+        QFile fifo(qEnvironmentVariable("WL_INPUT"));
+        if (!fifo.open(QIODevice::WriteOnly)) return false;
+        for (const QVariant &s : steps)
+            fifo.write(
+                s.canConvert<QPoint>()
+                    ? QString("abs %1 %2\nwait 150\n").arg(s.toPoint().x()).arg(s.toPoint().y()).toUtf8()
+                    : s.toString().toUtf8() + "\n");
+        return true;
+    }
+    bool shows(const QRect &frame) { return windowsOf(m_stowbay.processId()).contains(frame); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(qEnvironmentVariableIsSet("WL_INPUT"), "runs in scripts/lib/wayland/session.sh");
+        TestSupport::writeFile(m_file, "quarterly numbers");
+        TestSupport::writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                   "/Stowbay/Stowbay.conf",
+                               "[General]\ndidShowWelcome=true\n");
+        // Started as a desktop starts it: no platform chosen.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        m_stowbay.setProcessEnvironment(environment);
+        m_stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
+        // Asked once it listens: a command that looks for Stowbay while it starts makes it give up.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(SingleInstance().socketPath()), timeoutMs);
+        QCOMPARE(stowbay({"list"}), QString());
+    }
+    void cleanupTestCase() {
+        stowbay({"quit"});
+        m_stowbay.waitForFinished(timeoutMs);
+    }
+
+    // What the shortcut does, for desktops that give no program a shortcut of its own.
+    void toggleCommand() {
+        const QRect panel = StowbayPanelController::expandedFrame(
+            QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        QCOMPARE(stowbay({"toggle"}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
+        QCOMPARE(stowbay({"toggle"}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
+    }
+
+    void edgeDrags_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("touchesEdge");
+        QTest::newRow("text to the edge opens nothing") << "text" << true;
+        QTest::newRow("a drag elsewhere leaves the edge to the program below") << "files" << false;
+        QTest::newRow("files to the edge open the panel, which holds the drop") << "files" << true;
+    }
+    void edgeDrags() {
+        QFETCH(QString, kind);
+        QFETCH(bool, touchesEdge);
+        if (DesktopSession::current().compositor == DesktopSession::Compositor::sway)
+            QSKIP("in the headless sway session a native drag changes no X11 selection owner: no X11 "
+                  "program hears of it");
+        QProcess source;
+        QByteArray output;
+        connect(&source, &QProcess::readyReadStandardOutput, this,
+                [&] { output += source.readAllStandardOutput(); });
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "wayland"); // a native Wayland program
+        source.setProcessEnvironment(environment);
+        source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
+                     {kind, "0", "0", "0", "0", m_file});
+        const auto stop = qScopeGuard([&] { source.kill(), source.waitForFinished(); });
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready"), timeoutMs);
+
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const QPoint start(200, screen.height() / 3), edgePoint(screen.right(), start.y());
+        const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right);
+        const QRect panel = StowbayPanelController::expandedFrame(
+            QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        QVERIFY(input({start, "down", start + QPoint(20, 0), QPoint(700, start.y())}));
+        QTRY_VERIFY_WITH_TIMEOUT(shows(edge), timeoutMs); // each new drag puts the target there
+        if (kind == "files" && touchesEdge) {
+            // Pushed against the edge, as a hand does: the compositor may take a moment to hand
+            // drags to a window just shown.
+            int push = 0;
+            QTRY_VERIFY_WITH_TIMEOUT(shows(panel) || !input({edgePoint + QPoint(0, push++ % 2)}), timeoutMs);
+            // By way of the program below, as a hand goes (KWin, handed a drag from one X11 window
+            // straight to another, may send the second a position before it enters, and stall).
+            QVERIFY(input({QPoint(panel.right() + 4, start.y()), panel.center() + QPoint(20, 0),
+                           panel.center(), "wait 300", "up"}));
+            QTRY_VERIFY_WITH_TIMEOUT(output.contains("dropped, taken"), timeoutMs);
+            QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), m_file + "\n", timeoutMs);
+            QCOMPARE(stowbay({"clear"}), QString());
+            return;
+        }
+        QVERIFY(input({touchesEdge ? edgePoint : start, QPoint(700, start.y()), "up"}));
+        // Gone on leaving it, or after a while without a drag; the panel never came.
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(edge), EdgeTrigger::timeoutMs + timeoutMs);
+        QVERIFY(!shows(panel));
+        const int presses = output.count("pressed");
+        QVERIFY(input({edgePoint, "down", "up"})); // reaches the program below
+        QTRY_COMPARE_WITH_TIMEOUT(output.count("pressed"), presses + 1, timeoutMs);
+    }
+};
+
+STOWBAY_TEST_MAIN(tst_WaylandSession)
+#include "tst_WaylandSession.moc"

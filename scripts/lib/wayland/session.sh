@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Runs COMMAND on a headless Wayland compositor with XWayland and a virtual pointer, as a desktop
+# of that family would: kwin (KDE Plasma), sway, or mutter (GNOME). It all runs in a private mount
+# and network namespace, with a fresh /tmp and loopback alone, so that the X display XWayland
+# takes never meets another session's; everything stops when COMMAND ends.
+#   scripts/lib/wayland/session.sh kwin|sway|mutter COMMAND [ARG...]
+# COMMAND sees WAYLAND_DISPLAY, DISPLAY, XAUTHORITY (mutter), XDG_RUNTIME_DIR,
+# DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE, WL_SIZE (WIDTHxHEIGHT) and
+# WL_INPUT, a FIFO that takes the commands of input.c. Logs go to ${WL_LOGS:-./wayland-logs}/NAME
+# (not under /tmp).
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+which=${1:?usage: session.sh kwin|sway|mutter COMMAND...}
+shift
+if [ -z "${STOWBAY_WL_NAMESPACE:-}" ]; then
+    # Outside /tmp, which the namespace replaces.
+    export WL_LOGS=$(realpath -m "${WL_LOGS:-wayland-logs}/$which")
+    mkdir -p "$WL_LOGS"
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
+    STOWBAY_WL_NAMESPACE=1 exec unshare "${as_root[@]}" --mount --net --fork --kill-child=SIGTERM \
+        -- "$0" "$which" "$@"
+fi
+mount --make-rprivate /
+mount -t tmpfs -o mode=1777 stowbay-wayland /tmp
+mkdir -m 1777 /tmp/.X11-unix /tmp/.ICE-unix
+ip link set lo up 2>/dev/null || true
+
+export WL_SIZE=${WL_SIZE:-1440x900}
+W=${WL_SIZE%x*} H=${WL_SIZE#*x}
+export XDG_RUNTIME_DIR=/tmp/runtime HOME=/tmp/home XDG_SESSION_TYPE=wayland
+mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
+unset DISPLAY WAYLAND_DISPLAY XAUTHORITY SWAYSOCK
+bin=/tmp/bin
+mkdir "$bin"
+log() { echo "$(date +%T.%N | cut -c1-12) $*" >>"$WL_LOGS/session.log"; }
+: >"$WL_LOGS/session.log"
+waitfor() { # waitfor SECONDS TEST...
+    local n=$(($1 * 20))
+    shift
+    until "$@" >/dev/null 2>&1; do
+        n=$((n - 1))
+        [ $n -gt 0 ] || return 1
+        sleep 0.05
+    done
+}
+pids=()
+stop() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+    for i in $(seq 50); do kill -0 "${pids[@]}" 2>/dev/null || return 0; sleep 0.1; done
+    kill -KILL "${pids[@]}" 2>/dev/null || true
+}
+trap stop EXIT
+trap 'exit 143' TERM INT
+
+# The virtual pointer, built for this session.
+gen() { wayland-scanner client-header "$1" "$bin/$2-client.h" && wayland-scanner private-code "$1" "$bin/$2.c"; }
+gen /usr/share/plasma-wayland-protocols/fake-input.xml fake-input
+gen "$here/wlr-virtual-pointer.xml" wlr-virtual-pointer
+cc -O1 -I "$bin" -o "$bin/input" "$here/input.c" "$bin/fake-input.c" "$bin/wlr-virtual-pointer.c" \
+    $(pkg-config --cflags --libs wayland-client)
+log "input built"
+
+if [ "$which" != sway ]; then
+    dbus-daemon --session --fork --print-pid --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$bin/dbus.pid"
+    pids+=("$(cat "$bin/dbus.pid")")
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
+fi
+case $which in
+kwin)
+    export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true
+    # The packaged program carries a file capability that a container may not grant (exec fails
+    # with "Operation not permitted"); a copy has none, and must keep its name.
+    cp /usr/bin/kwin_wayland "$bin/kwin_wayland"
+    # Without permission checks KWin offers its fake input to any client.
+    KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 "$bin/kwin_wayland" --virtual --xwayland --width "$W" --height "$H" \
+        --no-lockscreen >"$WL_LOGS/compositor.log" 2>&1 &
+    pids+=($!)
+    ;;
+sway)
+    export XDG_CURRENT_DESKTOP=sway
+    # sway will not run as root, and its X server then turns away clients of another user.
+    printf '#!/bin/sh\nexec Xwayland "$@" -ac\n' >"$bin/xwayland"
+    chmod 755 "$bin/xwayland"
+    printf 'xwayland force\noutput HEADLESS-1 resolution %s position 0 0\ndefault_border none\n' "$WL_SIZE" \
+        >"$bin/sway.cfg"
+    run_as=()
+    if [ "$(id -u)" -eq 0 ]; then
+        chown 4242:4242 "$XDG_RUNTIME_DIR"
+        run_as=(setpriv --reuid=4242 --regid=4242 --clear-groups)
+    fi
+    WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 WLR_XWAYLAND=$bin/xwayland \
+        "${run_as[@]}" sway -c "$bin/sway.cfg" >"$WL_LOGS/compositor.log" 2>&1 &
+    pids+=($!)
+    ;;
+*)
+    echo "session.sh: no compositor called $which" >&2
+    exit 2
+    ;;
+esac
+waitfor 20 compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]"
+# A full path: it holds also for a client given another XDG_RUNTIME_DIR (a test's own).
+export WAYLAND_DISPLAY=$(compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" | head -1)
+[ "$which" = sway ] && export SWAYSOCK=$(compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*.sock" | head -1)
+log "$which: Wayland display $WAYLAND_DISPLAY"
+waitfor 20 compgen -G "/tmp/.X11-unix/X*"
+export DISPLAY=:$(ls /tmp/.X11-unix | sed -n 's/^X//p' | sort -n | head -1)
+if ! waitfor 20 xdpyinfo; then
+    echo "session.sh: $which started no X server" >&2
+    cat "$WL_LOGS/compositor.log" >&2
+    exit 1
+fi
+log "$which: X display $DISPLAY answers"
+
+export WL_INPUT=$bin/input.fifo
+mkfifo "$WL_INPUT"
+exec 9<>"$WL_INPUT" # held open, so that the driver never reads an end of input
+"$bin/input" "$W" "$H" <"$WL_INPUT" >"$WL_LOGS/input.log" 2>&1 &
+pids+=($!)
+if ! waitfor 10 grep -q ready "$WL_LOGS/input.log"; then
+    echo "session.sh: no virtual pointer on $which" >&2
+    cat "$WL_LOGS/input.log" >&2
+    exit 1
+fi
+log "$which: input ready"
+"$@" &
+pids+=($!)
+status=0
+wait $! || status=$?
+log "$which: command exited with $status"
+exit $status
