@@ -54,6 +54,34 @@ class tst_StowbayInteraction : public QObject {
     Q_OBJECT
 
 private slots:
+    void undoRestoresTheStoredFile_data() {
+        QTest::addColumn<QString>("removal");
+        QTest::newRow("Delete of B and D") << "delete";
+        QTest::newRow("Clear, with C pinned") << "clear";
+        QTest::newRow("a drag out of A and E") << "drag";
+    }
+    // Undo after a removal writes the stored file back byte for byte (ids, dates, pins, bookmarks,
+    // order); one removal is remembered.
+    void undoRestoresTheStoredFile() {
+        QFETCH(QString, removal);
+        InteractionFixture f;
+        f.store->setPinned(f.ids(words("C")), true);
+        f.store->flush();
+        const QByteArray before = TestSupport::storedContents();
+        if (removal == "delete")
+            f.store->remove(f.ids(words("B D")));
+        else if (removal == "clear")
+            f.store->clear();
+        else
+            f.interaction->dragFinished(f.ids(words("A E")), true);
+        f.store->flush();
+        QVERIFY(TestSupport::storedContents() != before);
+        QVERIFY(!f.store->undoRemoval().isEmpty());
+        f.store->flush();
+        QCOMPARE(TestSupport::storedContents(), before);
+        QVERIFY(f.store->undoRemoval().isEmpty());
+    }
+
     // Steps: "C" is a plain click on C, "shift:C", "ctrl:C", "ctrlshift:C" are modified clicks and
     // "rm:C" removes C from the store.
     void clickRules_data() {
@@ -197,9 +225,9 @@ private slots:
         for (QAction *action : menu->actions())
             titles << (action->isSeparator() ? "-" : action->text() + (action->isEnabled() ? "" : " (off)"));
         const QString off = filesOn ? "" : " (off)";
-        QCOMPARE(titles, QStringList({"Show in Folder" + off, "Open" + off, "Preview" + off, "Copy Path", "-",
-                                      pinTitle, "Remove"}));
-        menu->actions().at(5)->trigger(); // Pin and Unpin act on the whole selection
+        QCOMPARE(titles, QStringList({"Show in Folder" + off, "Open\tEnter" + off, "Preview\tSpace" + off,
+                                      "Copy\tCtrl+C" + off, "Copy Path", "-", pinTitle, "Remove\tDel"}));
+        menu->actions().at(6)->trigger(); // Pin and Unpin act on the whole selection
         for (const QUuid &id : r.ids(words(selected)))
             QCOMPARE(r.store->item(id)->pinned, pinTitle == "Pin");
     }

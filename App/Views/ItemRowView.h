@@ -25,6 +25,8 @@ public:
     void setInfo(const std::optional<ItemInfo> &info);
     void setSelected(bool selected);
     void setShowsFolder(bool showsFolder);
+    // The ring of the row the keyboard stands on.
+    void setFocusRing(bool shown);
     // Lights the row up once, briefly: "this one, here".
     void flash();
     bool isHovered() const { return m_hovered; }
@@ -49,5 +51,6 @@ private:
     bool m_selected = false;
     bool m_showsFolder = false;
     bool m_hovered = false;
+    bool m_focusRing = false;
     QVariantAnimation *m_flash = nullptr;
 };

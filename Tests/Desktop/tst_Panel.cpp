@@ -1,5 +1,7 @@
 // The panel on the real X server, read back by other X clients: where it stands at each edge, the
 // frames of a slide, the tab, a drop from another process, the keyboard, and two screens.
+#include "Files/Pasteboard.h"
+#include "Files/PreviewPanel.h"
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
@@ -22,6 +24,45 @@ using State = StowbayPanelController::State;
 QRect shownAt(WId window) {
     return DesktopWindows::shownAt(QString::number(window));
 }
+
+// Another X client: a window that takes the keyboard and writes down the keys it gets.
+struct KeyLogger {
+    Display *display = XOpenDisplay(nullptr);
+    Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 300, 300, 400, 300, 0, 0, 0xffffff);
+    QList<KeySym> received;
+
+    KeyLogger() {
+        XSelectInput(display, window, KeyPressMask);
+        XMapWindow(display, window);
+        XSync(display, False);
+    }
+    ~KeyLogger() {
+        XDestroyWindow(display, window);
+        XCloseDisplay(display);
+    }
+    bool hasKeyboard() {
+        return QTest::qWaitFor(
+            [&] {
+                XWindowAttributes a;
+                if (!XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable) return false;
+                XSetInputFocus(display, window, RevertToParent, CurrentTime);
+                Window focus = None;
+                int revert = 0;
+                XGetInputFocus(display, &focus, &revert);
+                return focus == window;
+            },
+            5000);
+    }
+    QList<KeySym> keys() {
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == KeyPress) received << XLookupKeysym(&event.xkey, 0);
+        }
+        return received;
+    }
+};
 
 Window inputFocus(Display *display) {
     Window focus = None;
@@ -135,30 +176,39 @@ private slots:
         source.waitForFinished();
     }
 
-    // Showing leaves the keyboard where it was; a click gives it to the panel, and Escape folds
-    // the panel and gives it back.
-    void keyboardFocus() {
+    // Presented on purpose the panel takes the keyboard from another client, and a following
+    // Ctrl+V reaches only Stowbay; Escape gives it back. The preview hands it back to the panel.
+    // Presented by a shake it leaves the keyboard alone.
+    void keyboardFollowsIntent() {
         Panel p;
-        QWidget editor;
-        editor.setWindowTitle("editor");
-        editor.setGeometry(200, 200, 400, 300);
-        editor.show();
-        editor.activateWindow();
-        QTRY_VERIFY(editor.isActiveWindow());
-        const Window before = inputFocus(x.display());
-        p.controller.present(true);
-        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
-        QCOMPARE(inputFocus(x.display()), before);
-        QVERIFY(editor.isActiveWindow());
+        KeyLogger other;
+        QVERIFY(other.hasKeyboard());
+        const QString pasted = p.dir.filePath("pasted");
+        QVERIFY(QFile(pasted).open(QIODevice::WriteOnly));
+        Pasteboard::setFiles({QUrl::fromLocalFile(pasted)});
 
-        const QPoint inside = p.controller.expandedFrame(p.screen()).center();
-        x.moveTo(inside.x(), inside.y());
-        x.button(true);
-        x.button(false);
-        QTRY_VERIFY(p.controller.panel().isActiveWindow());
+        p.controller.hotKeyPressed();
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+        x.chord({XK_Control_L, XK_v});
+        QTRY_COMPARE(p.names().size(), 4);
+        QCOMPARE(p.names().last(), "pasted");
+        x.chord({XK_Down}); // the first row
+        x.chord({XK_space});
+        PreviewPanel *preview = PreviewPanel::shared();
+        QTRY_VERIFY(preview->isActiveWindow());
+        x.chord({XK_space});
+        QTRY_VERIFY(!preview->isVisible());
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
         x.chord({XK_Escape});
         QTRY_COMPARE(p.controller.state(), State::tab);
-        QTRY_COMPARE(inputFocus(x.display()), before);
+        QTRY_COMPARE(inputFocus(x.display()), other.window);
+        QCOMPARE(other.keys(), QList<KeySym>{});
+
+        p.controller.present(false);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        x.chord({XK_a});
+        QTRY_COMPARE(other.keys(), QList<KeySym>{XK_a});
+        QCOMPARE(inputFocus(x.display()), other.window);
     }
 
     // Over a window of black text on white, an empty part of the panel (below its one row) shows
