@@ -9,6 +9,7 @@
 
 #include "Files/Pasteboard.h"
 
+#include <QAbstractButton>
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
@@ -381,6 +382,8 @@ void StowbayPanelController::collapseTimerFired() {
                  .adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel)
                  .contains(mouseLocation()))
         scheduleCollapse(1.5);
+    else if (m_root->hasContent() && content()->undoButton()->isVisible())
+        scheduleCollapse(1.0); // the panel waits while it offers to undo a removal
     else
         collapse();
 }
