@@ -39,6 +39,8 @@ public:
     // lock. When the lock cannot be taken at all (the folder is not writable), Stowbay runs
     // anyway: true, without the lock. Needs no application object.
     bool acquire();
+    // Lets go of the lock and stops listening, for another process to take over.
+    void release();
 
     // Answers one request: `ok` false sends `body` as an error text. With `holdUntilExit` the
     // connection stays open until this process ends, so the client can wait for that. Does
