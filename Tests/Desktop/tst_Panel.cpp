@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "Views/StowbayContentView.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
@@ -209,6 +210,42 @@ private slots:
         x.chord({XK_a});
         QTRY_COMPARE(other.keys(), QList<KeySym>{XK_a});
         QCOMPARE(inputFocus(x.display()), other.window);
+    }
+
+    // Files go out and come in through the clipboard with a real file manager: Ctrl+C in the panel,
+    // then Paste in a folder window copies the file there; files copied there come in by Ctrl+V.
+    void clipboardWithAFileManager() {
+        Panel p;
+        const QString folder = p.dir.filePath("exchange");
+        QVERIFY(QDir().mkpath(folder));
+        QFile report(folder + "/report.txt");
+        QVERIFY(report.open(QIODevice::WriteOnly) && report.write("numbers") > 0);
+        report.close();
+        QProcess fileManager;
+        fileManager.start("pcmanfm", {"--no-desktop", "--new-win", folder});
+        DesktopWindows::placeWindow("exchange", {0, 0});
+        const QString window =
+            DesktopWindows::run("xdotool", {"search", "--onlyvisible", "--name", "exchange"})
+                .section('\n', 0, 0);
+
+        p.controller.present(true);
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+        x.chord({XK_Down});
+        x.chord({XK_Control_L, XK_c});
+        DesktopWindows::run("xdotool", {"windowactivate", "--sync", window});
+        x.chord({XK_Control_L, XK_v});
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::contents(folder + "/A") == "A", 10000);
+
+        x.chord({XK_Control_L, XK_a});
+        x.chord({XK_Control_L, XK_c});
+        QTRY_VERIFY_WITH_TIMEOUT(!QGuiApplication::clipboard()->ownsClipboard(), 10000);
+        p.controller.present(true);
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+        x.chord({XK_Control_L, XK_v});
+        QTRY_VERIFY_WITH_TIMEOUT(p.names().contains("report.txt"), 10000);
+        QCOMPARE(p.store->items().last().path, folder + "/report.txt");
+        fileManager.kill();
+        fileManager.waitForFinished();
     }
 
     // Over a window of black text on white, an empty part of the panel (below its one row) shows
