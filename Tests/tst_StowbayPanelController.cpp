@@ -209,7 +209,7 @@ private slots:
     }
 
     // The launch tab, and a new edge taking the tab at once. The panel grows with the items; its
-    // rows stay in place, and the title, "Clear" and the subtitles follow the items. An empty panel
+    // rows stay in place, and the header, "Clear" and the subtitles follow the items. An empty panel
     // goes away on Escape.
     void followsStoreAndEdge() {
         Panel empty(QStringList{});
@@ -238,7 +238,8 @@ private slots:
         p.store->setPinned({p.id("A")}, true);
         QVERIFY(content->clearButton()->isEnabled());
         p.store->clear();
-        QCOMPARE(content->titleLabel()->text(), "1 item");
+        QCOMPARE(content->titleLabel()->text(), "4 removed"); // said once, with Undo beside it
+        QVERIFY(content->undoButton()->isVisibleTo(content));
         QVERIFY(!content->clearButton()->isEnabled()); // only pinned items left
         QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
         QCOMPARE(a->subtitle(), "Missing");

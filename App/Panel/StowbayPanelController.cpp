@@ -382,7 +382,7 @@ void StowbayPanelController::collapseTimerFired() {
                  .adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel)
                  .contains(mouseLocation()))
         scheduleCollapse(1.5);
-    else if (m_root->hasContent() && content()->undoButton()->isVisible())
+    else if (m_root->hasContent() && content()->holdsPanelOpen())
         scheduleCollapse(1.0); // the panel waits while it offers to undo a removal
     else
         collapse();
@@ -436,7 +436,7 @@ bool StowbayPanelController::handleKey(QKeyEvent *event) {
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
         if (selection.isEmpty()) return false;
-        removeSelection();
+        m_store.remove(selection); // the content offers to undo it
         return true;
     case Qt::Key_Escape:
         collapse();
@@ -478,14 +478,6 @@ bool StowbayPanelController::walkList(QKeyEvent *event) {
     content()->focusList();
     content()->showCurrentRow();
     return true;
-}
-
-void StowbayPanelController::removeSelection() {
-    const QList<QUuid> selection = m_interaction.orderedSelection();
-    const qsizetype before = m_store.items().size();
-    m_store.remove(selection);
-    const qsizetype removed = before - m_store.items().size();
-    if (removed > 0) content()->showUndo(QStringLiteral("%1 removed").arg(removed));
 }
 
 bool StowbayPanelController::undo() {

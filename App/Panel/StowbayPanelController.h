@@ -109,8 +109,6 @@ private:
     bool handleKey(QKeyEvent *event);
     // Arrows, Home, End, Page Up and Page Down on the list.
     bool walkList(QKeyEvent *event);
-    // Removes the selection, offering to undo it.
-    void removeSelection();
     void relayout();
     QScreen *pointerScreen() const;
     QScreen *currentScreenStillAttached() const;

@@ -27,6 +27,7 @@ public:
     void setShowsFolder(bool showsFolder);
     // The ring of the row the keyboard stands on.
     void setFocusRing(bool shown);
+    bool hasFocusRing() const { return m_focusRing; }
     // Lights the row up once, briefly: "this one, here".
     void flash();
     bool isHovered() const { return m_hovered; }

@@ -1,5 +1,6 @@
 #include "Views/StowbayContentView.h"
 
+#include "Interaction/RowAccessibility.h"
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
 #include "Interaction/StowbayDragState.h"
@@ -11,6 +12,7 @@
 #include "Views/Symbols.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -191,9 +193,9 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_clear->setAccessibleName(QStringLiteral("Clear"));
     m_clear->setAccessibleDescription(QStringLiteral("Remove every item that is not pinned"));
     connect(m_clear, &QAbstractButton::clicked, this, [this] {
-        const qsizetype before = m_store.items().size();
+        m_clearing = true;
         m_store.clear();
-        if (m_store.items().size() != before) showUndo(QStringLiteral("Cleared"));
+        m_clearing = false;
     });
     m_undo = new TextButton;
     m_undo->setText(QStringLiteral("Undo"));
@@ -240,6 +242,7 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
         "QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page "
         "{ background: none; height: 0; }"));
     auto *rows = new QWidget;
+    RowAccessibility::exposeAsList(rows);
     m_rowsLayout = new QVBoxLayout(rows);
     m_rowsLayout->setContentsMargins(8, 0, 8, 0);
     m_rowsLayout->setSpacing(rowSpacing);
@@ -273,6 +276,7 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
         m_undo->hide();
         updateTitle();
     });
+    m_shownCount = int(m_store.items().size());
     itemsChanged();
 }
 
@@ -293,9 +297,14 @@ void StowbayContentView::showNotice(const QString &text, int ms) {
     updateTitle();
 }
 
-void StowbayContentView::showUndo(const QString &text) {
+void StowbayContentView::showUndo(const QString &text, bool holdOpen) {
     showNotice(text, undoMs);
     m_undo->show();
+    m_holdOpen = holdOpen;
+}
+
+bool StowbayContentView::holdsPanelOpen() const {
+    return m_holdOpen && m_undo->isVisibleTo(this);
 }
 
 void StowbayContentView::focusList() {
@@ -352,8 +361,14 @@ bool StowbayContentView::openRowMenu() {
 // The keyboard's row wears a ring while the list has the keyboard.
 void StowbayContentView::updateFocusRing() {
     const std::optional<QUuid> current = m_list->hasFocus() ? m_interaction.current() : std::nullopt;
-    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
-        (*it)->setFocusRing(current == it.key());
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+        const bool ring = current == it.key();
+        if ((*it)->hasFocusRing() == ring) continue;
+        (*it)->setFocusRing(ring);
+        if (!ring) continue;
+        QAccessibleEvent event(*it, QAccessible::Focus);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 bool StowbayContentView::eventFilter(QObject *watched, QEvent *event) {
@@ -383,6 +398,13 @@ void StowbayContentView::setTargeted(bool targeted) {
 void StowbayContentView::itemsChanged() {
     const QList<StowbayItem> &items = m_store.items();
     const bool empty = items.isEmpty();
+    // Said once in the header, where a screen reader reads it too; a removal can be undone.
+    const int added = int(items.size()) - std::exchange(m_shownCount, int(items.size()));
+    if (added > 0)
+        showNotice(added == 1 ? QStringLiteral("1 file added") : QStringLiteral("%1 files added").arg(added));
+    else if (added < 0)
+        showUndo(m_clearing ? QStringLiteral("Cleared") : QStringLiteral("%1 removed").arg(-added),
+                 m_clearing);
     updateTitle();
     m_clear->setEnabled(
         std::any_of(items.begin(), items.end(), [](const StowbayItem &i) { return !i.pinned; }));
@@ -436,8 +458,15 @@ void StowbayContentView::infosChanged() {
 
 void StowbayContentView::selectionChanged() {
     updateTitle();
-    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
-        (*it)->setSelected(m_interaction.selection().contains(it.key()));
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+        const bool selected = m_interaction.selection().contains(it.key());
+        if ((*it)->isSelected() == selected) continue;
+        (*it)->setSelected(selected);
+        QAccessible::State changed;
+        changed.selected = true;
+        QAccessibleStateChangeEvent event(*it, changed);
+        QAccessible::updateAccessibility(&event);
+    }
     updateFocusRing();
 }
 

@@ -40,8 +40,10 @@ public:
     static QString title(int count, int selected);
     // Says `text` in the header for a few seconds (`ms`), in place of the count.
     void showNotice(const QString &text, int ms = noticeMs);
-    // Says what a removal did, with "Undo" beside it for a few seconds.
-    void showUndo(const QString &text);
+    // Says what a removal did, with "Undo" beside it for a few seconds; with `holdOpen` the panel
+    // stays open meanwhile.
+    void showUndo(const QString &text, bool holdOpen = false);
+    bool holdsPanelOpen() const;
     static constexpr int undoMs = 5000;
 
     // Gives the list the keyboard.
@@ -90,5 +92,8 @@ private:
     QWidget *m_dragAll;
     QHash<QUuid, ItemRowView *> m_rows;
     QString m_notice;
+    int m_shownCount = 0;
+    bool m_clearing = false;
+    bool m_holdOpen = false;
     QTimer m_noticeTimer;
 };
