@@ -1,5 +1,6 @@
 // The panel on the real X server, read back by other X clients: where it stands at each edge, the
-// frames of a slide, the tab, a drop from another process, the keyboard, and two screens.
+// frames of a slide, the tab, a drop from another process, the keyboard, the clipboard with a file
+// manager, what a screen reader reads, and two screens.
 #include "Files/Pasteboard.h"
 #include "Files/PreviewPanel.h"
 #include "InteractionFixture.h"
@@ -9,6 +10,8 @@
 
 #include <QClipboard>
 #include <QLabel>
+#include <QLocale>
+#include <QMenu>
 #include <QScreen>
 #include <QScrollArea>
 
@@ -26,50 +29,21 @@ QRect shownAt(WId window) {
     return DesktopWindows::shownAt(QString::number(window));
 }
 
-// Another X client: a window that takes the keyboard and writes down the keys it gets.
-struct KeyLogger {
-    Display *display = XOpenDisplay(nullptr);
-    Window window =
-        XCreateSimpleWindow(display, DefaultRootWindow(display), 300, 300, 400, 300, 0, 0, 0xffffff);
-    QList<KeySym> received;
-
-    KeyLogger() {
-        XSelectInput(display, window, KeyPressMask);
-        XMapWindow(display, window);
-        XSync(display, False);
-    }
-    ~KeyLogger() {
-        XDestroyWindow(display, window);
-        XCloseDisplay(display);
-    }
-    bool hasKeyboard() {
-        return QTest::qWaitFor(
-            [&] {
-                XWindowAttributes a;
-                if (!XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable) return false;
-                XSetInputFocus(display, window, RevertToParent, CurrentTime);
-                Window focus = None;
-                int revert = 0;
-                XGetInputFocus(display, &focus, &revert);
-                return focus == window;
-            },
-            5000);
-    }
-    QList<KeySym> keys() {
-        while (XPending(display)) {
-            XEvent event;
-            XNextEvent(display, &event);
-            if (event.type == KeyPress) received << XLookupKeysym(&event.xkey, 0);
-        }
-        return received;
-    }
-};
-
 Window inputFocus(Display *display) {
     Window focus = None;
     int revert = 0;
     XGetInputFocus(display, &focus, &revert);
     return focus;
+}
+
+// The item list of this process as a screen reader finds it on the AT-SPI bus (read by another
+// process, whose questions this one answers meanwhile).
+QStringList readList() {
+    QProcess reader;
+    reader.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/listreader.py",
+                 {QString::number(QCoreApplication::applicationPid())});
+    if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 20000)) return {"no end"};
+    return QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
 void xrandr(const QStringList &args) {
@@ -82,7 +56,7 @@ class tst_Panel : public QObject {
 private:
     struct Panel : InteractionFixture {
         StowbayPanelController controller{*store, *interaction, settings, [] { return false; }};
-        Panel() : InteractionFixture(words("A B C")) {}
+        explicit Panel(const QStringList &names = words("A B C")) : InteractionFixture(names) {}
         WId window() { return controller.panel().winId(); }
         QScreen *screen() const { return QGuiApplication::primaryScreen(); }
         bool restsAt(const QRect &f) {
@@ -182,17 +156,22 @@ private slots:
     // Presented by a shake it leaves the keyboard alone.
     void keyboardFollowsIntent() {
         Panel p;
-        KeyLogger other;
-        QVERIFY(other.hasKeyboard());
-        const QString pasted = p.dir.filePath("pasted");
-        QVERIFY(QFile(pasted).open(QIODevice::WriteOnly));
-        Pasteboard::setFiles({QUrl::fromLocalFile(pasted)});
+        QProcess other; // another X client, which writes down the keys it receives
+        QByteArray log;
+        connect(&other, &QProcess::readyReadStandardOutput, this,
+                [&] { log += other.readAllStandardOutput(); });
+        other.start("stdbuf", {"-oL", "xev", "-geometry", "400x300+300+300", "-event", "keyboard"});
+        QTRY_VERIFY(log.contains("Outer window is 0x"));
+        const QString window = log.mid(log.indexOf("Outer window is ") + 16).split(',').first();
+        DesktopWindows::run("xdotool", {"windowactivate", "--sync", window});
+        QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
+        TestSupport::writeFile(p.dir.filePath("pasted"), {});
+        Pasteboard::setFiles({QUrl::fromLocalFile(p.dir.filePath("pasted"))});
 
         p.controller.hotKeyPressed();
         QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
         x.chord({XK_Control_L, XK_v});
-        QTRY_COMPARE(p.names().size(), 4);
-        QCOMPARE(p.names().last(), "pasted");
+        QTRY_COMPARE(p.names(), words("A B C pasted"));
         x.chord({XK_Down}); // the first row
         x.chord({XK_space});
         PreviewPanel *preview = PreviewPanel::shared();
@@ -202,14 +181,15 @@ private slots:
         QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
         x.chord({XK_Escape});
         QTRY_COMPARE(p.controller.state(), State::tab);
-        QTRY_COMPARE(inputFocus(x.display()), other.window);
-        QCOMPARE(other.keys(), QList<KeySym>{});
+        QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
+        QVERIFY(!log.contains("KeyPress"));
 
         p.controller.present(false);
         QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
         x.chord({XK_a});
-        QTRY_COMPARE(other.keys(), QList<KeySym>{XK_a});
-        QCOMPARE(inputFocus(x.display()), other.window);
+        QTRY_VERIFY(log.contains("KeyPress"));
+        other.kill();
+        other.waitForFinished();
     }
 
     // Files go out and come in through the clipboard with a real file manager: Ctrl+C in the panel,
@@ -217,10 +197,7 @@ private slots:
     void clipboardWithAFileManager() {
         Panel p;
         const QString folder = p.dir.filePath("exchange");
-        QVERIFY(QDir().mkpath(folder));
-        QFile report(folder + "/report.txt");
-        QVERIFY(report.open(QIODevice::WriteOnly) && report.write("numbers") > 0);
-        report.close();
+        TestSupport::writeFile(folder + "/report.txt", "numbers");
         QProcess fileManager;
         fileManager.start("pcmanfm", {"--no-desktop", "--new-win", folder});
         DesktopWindows::placeWindow("exchange", {0, 0});
@@ -242,12 +219,46 @@ private slots:
         p.controller.present(true);
         QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
         x.chord({XK_Control_L, XK_v});
-        QTRY_VERIFY_WITH_TIMEOUT(p.names().contains("report.txt"), 10000);
-        QCOMPARE(p.store->items().last().path, folder + "/report.txt");
+        QTRY_COMPARE_WITH_TIMEOUT(p.store->items().last().path, folder + "/report.txt", 10000);
         fileManager.kill();
         fileManager.waitForFinished();
     }
 
+    // Down, Down, Shift+Down, Home: names, descriptions and states as read after each key; Enter
+    // opens the selection, the Menu key opens the row menu.
+    void listReadByAScreenReader() {
+        Panel p(words("A B C D E"));
+        p.store->setPinned({p.id("E")}, true);
+        QVERIFY(QFile::remove(p.path("D")) && p.refreshed());
+        p.controller.present(true);
+        QTRY_VERIFY(p.controller.panel().isActiveWindow());
+
+        const QString size = QLocale().formattedDataSize(1, 1, QLocale::DataSizeSIFormat);
+        const QHash<QString, QString> facts{{"D", "Missing"}, {"E", size + ", Pinned"}};
+        // After each key: the selected rows, then the one the keyboard is on.
+        const QList<std::tuple<QList<KeySym>, QString, QString>> steps{{{XK_Down}, "A", "A"},
+                                                                       {{XK_Down}, "B", "B"},
+                                                                       {{XK_Shift_L, XK_Down}, "B C", "C"},
+                                                                       {{XK_Home}, "A", "A"}};
+        for (const auto &[keys, selected, focused] : steps) {
+            for (int down : {1, 0})
+                for (KeySym key : keys)
+                    x.key(key, down);
+            QStringList expected;
+            for (const QString &name : words("A B C D E"))
+                expected << name + "|" + facts.value(name, size) + "|" +
+                                (words(selected).contains(name) ? "selected" : "") +
+                                (name == focused ? " focused" : "");
+            QTRY_COMPARE_WITH_TIMEOUT(readList(), expected, 30000);
+        }
+
+        x.chord({XK_Return});
+        QTRY_COMPARE(p.workspace.opened, p.urls({"A"}));
+        x.chord({XK_Menu});
+        QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+        x.chord({XK_Escape});
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+    }
     // Over a window of black text on white, an empty part of the panel (below its one row) shows
     // nothing of it: its pixels vary by at most 8 levels of 255.
     void legibleOverText() {

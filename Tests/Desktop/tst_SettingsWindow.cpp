@@ -45,7 +45,6 @@ private slots:
         stowbay.setProcessEnvironment(environment);
         stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {"settings"});
         QVERIFY(stowbay.waitForFinished(30000));
-        QCOMPARE(stowbay.exitCode(), 0);
         const auto window = [](const char *name) { return DesktopWindows::shown({"--name", name}).value(0); };
         QTRY_VERIFY_WITH_TIMEOUT(!window("Stowbay Settings").isEmpty() && !window("Welcome").isEmpty(),
                                  15000);

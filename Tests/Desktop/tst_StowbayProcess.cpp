@@ -109,25 +109,6 @@ int command(const QStringList &arguments, const QString &folder, QByteArray *out
     return ended ? process.exitCode() : -1;
 }
 
-// The Stowbay running in the background for this test: the program's process with our home folder.
-qint64 backgroundStowbay() {
-    const QString program = QFileInfo(qEnvironmentVariable("STOWBAY_STOWBAY_BIN")).canonicalFilePath();
-    const QByteArray home = QByteArray("\0HOME=") + qgetenv("HOME") + '\0';
-    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile environment("/proc/" + entry + "/environ");
-        if (QFileInfo("/proc/" + entry + "/exe").symLinkTarget() == program &&
-            environment.open(QIODevice::ReadOnly) && ('\0' + environment.readAll()).contains(home))
-            return entry.toLongLong();
-    }
-    return 0;
-}
-
-// Whether process `pid` has ended (reaped or not).
-bool ended(qint64 pid) {
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
-}
-
 } // namespace
 
 class tst_StowbayProcess : public QObject {
@@ -287,13 +268,15 @@ private slots:
         QObject processes;
         // With none running, `add` starts Stowbay in the background and returns once it holds the file.
         QProcess *first = start(&processes, {"add", "plain.txt"}, dir);
-        QVERIFY(finished(first));
-        QCOMPARE(first->exitCode(), 0);
-        const qint64 stowbay = backgroundStowbay();
-        QVERIFY(stowbay > 0);
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), stowbay, Kind::trayIcon) &&
-                                     windowOf(m_x.display(), stowbay, Kind::panel),
-                                 timeoutMs); // the panel shows
+        QVERIFY(finished(first) && first->exitCode() == 0);
+        qint64 stowbay = 0; // found by its panel
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (stowbay = DesktopWindows::run(
+                           "xdotool", {"search", "--onlyvisible", "--classname", "^stowbay$", "getwindowpid"})
+                           .toLongLong()) &&
+                windowOf(m_x.display(), stowbay, Kind::trayIcon) &&
+                windowOf(m_x.display(), stowbay, Kind::panel),
+            timeoutMs);
 
         QLocalSocket garbage, huge, silent; // careless programs on the same socket
         for (QLocalSocket *client : {&garbage, &huge, &silent})
@@ -322,7 +305,6 @@ private slots:
         QCOMPARE(out, QByteArray());
         QCOMPARE(command({"add", "f100"}, dir), 0);
         QCOMPARE(command({"quit"}, dir), 0); // returns once Stowbay has ended
-        QVERIFY(QTest::qWaitFor([&] { return ended(stowbay); }, timeoutMs));
         const auto stored = StoredItems::decode(storedContents());
         QVERIFY(stored && stored->size() == 1 && stored->first().path == dir + "f100");
 
