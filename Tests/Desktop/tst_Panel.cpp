@@ -201,9 +201,7 @@ private slots:
         QProcess fileManager;
         fileManager.start("pcmanfm", {"--no-desktop", "--new-win", folder});
         DesktopWindows::placeWindow("exchange", {0, 0});
-        const QString window =
-            DesktopWindows::run("xdotool", {"search", "--onlyvisible", "--name", "exchange"})
-                .section('\n', 0, 0);
+        const QString window = DesktopWindows::shown({"--name", "exchange"}).value(0);
 
         p.controller.present(true);
         QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
@@ -230,9 +228,7 @@ private slots:
         Panel p(words("A B C D E"));
         p.store->setPinned({p.id("E")}, true);
         QVERIFY(QFile::remove(p.path("D")) && p.refreshed());
-        p.controller.present(true);
-        QTRY_VERIFY(p.controller.panel().isActiveWindow());
-
+        p.controller.present(true); // the keyboard's row is read as focused below
         const QString size = QLocale().formattedDataSize(1, 1, QLocale::DataSizeSIFormat);
         const QHash<QString, QString> facts{{"D", "Missing"}, {"E", size + ", Pinned"}};
         // After each key: the selected rows, then the one the keyboard is on.
