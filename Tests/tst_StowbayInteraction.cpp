@@ -55,6 +55,26 @@ class tst_StowbayInteraction : public QObject {
     Q_OBJECT
 
 private slots:
+    // Undo after a Delete, a Clear (C pinned) and a drag out writes the stored file back byte for
+    // byte (ids, dates, pins, bookmarks, order); one removal is remembered.
+    void undoRestoresTheStoredFile() {
+        for (int removal = 0; removal < 3; ++removal) {
+            InteractionFixture f;
+            f.store->setPinned(f.ids(words("C")), true);
+            f.store->flush();
+            const QByteArray before = TestSupport::storedContents();
+            if (removal == 0) f.store->remove(f.ids(words("B D")));
+            if (removal == 1) f.store->clear();
+            if (removal == 2) f.interaction->dragFinished(f.ids(words("A E")), true);
+            f.store->flush();
+            QVERIFY(TestSupport::storedContents() != before);
+            QVERIFY(!f.store->undoRemoval().isEmpty());
+            f.store->flush();
+            QCOMPARE(TestSupport::storedContents(), before);
+            QVERIFY(f.store->undoRemoval().isEmpty());
+        }
+    }
+
     // Steps: "C" is a plain click on C, "shift:C", "ctrl:C", "ctrlshift:C" are modified clicks and
     // "rm:C" removes C from the store.
     void clickRules_data() {
@@ -197,9 +217,9 @@ private slots:
         for (QAction *action : menu->actions())
             titles << (action->isSeparator() ? "-" : action->text() + (action->isEnabled() ? "" : " (off)"));
         const QString off = filesOn ? "" : " (off)";
-        QCOMPARE(titles, QStringList({"Show in Folder" + off, "Open" + off, "Preview" + off, "Copy Path", "-",
-                                      pinTitle, "Remove"}));
-        menu->actions().at(5)->trigger(); // Pin and Unpin act on the whole selection
+        QCOMPARE(titles, QStringList({"Show in Folder" + off, "Open\tEnter" + off, "Preview\tSpace" + off,
+                                      "Copy\tCtrl+C" + off, "Copy Path", "-", pinTitle, "Remove\tDel"}));
+        menu->actions().at(6)->trigger(); // Pin and Unpin act on the whole selection
         for (const QUuid &id : r.ids(words(selected)))
             QCOMPARE(r.store->item(id)->pinned, pinTitle == "Pin");
     }

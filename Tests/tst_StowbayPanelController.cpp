@@ -198,38 +198,52 @@ private slots:
     }
 
     void keys_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<QString>("selectedBefore");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("selectedBefore"); // clicked in this order, the first alone
         QTest::addColumn<QString>("selectedAfter");
         QTest::addColumn<QString>("itemsAfter");
-        const int ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
-        const auto row = [](const char *name, Qt::Key key, int modifiers, const char *before,
-                            const char *after, const char *items) {
-            QTest::newRow(name) << int(key) << modifiers << before << after << items;
+        QTest::addColumn<QString>("opened");
+        const auto row = [](const char *name, const char *keys, const char *before, const char *after,
+                            const char *items, const char *opened = "") {
+            QTest::newRow(name) << keys << before << after << items << opened;
         };
-        row("Ctrl+A selects all", Qt::Key_A, ctrl, "B", "A B C D E", "A B C D E");
-        row("A alone does nothing", Qt::Key_A, 0, "B", "B", "A B C D E");
-        row("Ctrl+Shift+A does nothing", Qt::Key_A, ctrl | shift, "B", "B", "A B C D E");
-        row("BackSpace removes the selection", Qt::Key_Backspace, 0, "B D", "", "A C E");
-        row("Delete, with Shift, too", Qt::Key_Delete, shift, "E", "", "A B C D");
-        row("Delete with nothing selected", Qt::Key_Delete, 0, "", "", "A B C D E");
+        row("Ctrl+A selects all", "Ctrl+A", "B", "A B C D E", "A B C D E");
+        row("A alone does nothing", "A", "B", "B", "A B C D E");
+        row("Ctrl+Shift+A does nothing", "Ctrl+Shift+A", "B", "B", "A B C D E");
+        row("BackSpace removes the selection", "Backspace", "B D", "", "A C E");
+        row("Delete, with Shift, too", "Shift+Del", "E", "", "A B C D");
+        row("Delete with nothing selected", "Del", "", "", "A B C D E");
+        row("Ctrl+Z puts back what Delete removed, in place", "Del, Ctrl+Z", "B D", "B D", "A B C D E");
+        row("Ctrl+Z puts back only the last removal", "Del, Down, Del, Ctrl+Z", "B", "A", "A C D E");
+        row("Down with nothing selected: the first row", "Down", "", "A", "A B C D E");
+        row("Up with nothing selected: the last row", "Up", "", "E", "A B C D E");
+        row("Down and Up move one row from the last clicked", "Down, Down, Up", "A C", "D", "A B C D E");
+        row("Shift+Down extends from the anchor, Shift+Up shrinks", "Shift+Down, Shift+Down, Shift+Up", "B",
+            "B C", "A B C D E");
+        row("Home, End, and Shift+End from the anchor", "Home, Down, Shift+End", "C", "B C D E", "A B C D E");
+        row("Enter opens the selection", "Return", "B D", "B D", "A B C D E", "B D");
     }
     void keys() {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
+        QFETCH(QString, keys);
         QFETCH(QString, selectedBefore);
         QFETCH(QString, selectedAfter);
         QFETCH(QString, itemsAfter);
+        QFETCH(QString, opened);
         Panel p;
-        p.interaction->setSelection(p.set(words(selectedBefore)));
-        p.key(key, Qt::KeyboardModifiers(modifiers));
+        const QStringList before = words(selectedBefore);
+        for (int i = 0; i < before.size(); ++i)
+            p.interaction->click(p.id(before[i]), i == 0 ? Qt::NoModifier : Qt::ControlModifier);
+        for (const QString &key : keys.split(", ")) {
+            QTest::keySequence(&p.controller.panel(), QKeySequence(key));
+            QCoreApplication::processEvents(); // as between two presses of a hand
+        }
         QTRY_COMPARE(p.names(), words(itemsAfter));
         QTRY_COMPARE(p.interaction->selection(), p.set(words(selectedAfter))); // pruned later
+        QCOMPARE(p.workspace.opened, p.urls(words(opened)));
     }
 
     // The launch tab, and a new edge taking the tab at once. The panel grows with the items; its
-    // rows stay in place, and the title, "Clear" and the subtitles follow the items. An empty panel
+    // rows stay in place, and the header, "Clear" and the subtitles follow the items. An empty panel
     // goes away on Escape.
     void followsStoreAndEdge() {
         Panel empty(QStringList{});
@@ -258,7 +272,8 @@ private slots:
         p.store->setPinned({p.id("A")}, true);
         QVERIFY(content->clearButton()->isEnabled());
         p.store->clear();
-        QCOMPARE(content->titleLabel()->text(), "1 item");
+        QCOMPARE(content->titleLabel()->text(), "4 removed"); // said once, with Undo beside it
+        QVERIFY(content->undoButton()->isVisibleTo(content));
         QVERIFY(!content->clearButton()->isEnabled()); // only pinned items left
         QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
         QCOMPARE(a->subtitle(), "Missing");

@@ -159,18 +159,22 @@ std::unique_ptr<QMenu> RowInteractionView::menu() {
     const bool hasFiles = !m_interaction->urls(sel).isEmpty();
 
     auto contextMenu = std::make_unique<QMenu>();
-    auto add = [&](const QString &title, void (RowInteractionView::*action)(), bool enabled) {
-        QAction *item = contextMenu->addAction(title);
+    // Each entry shows the key that does the same in the panel.
+    auto add = [&](const QString &title, void (RowInteractionView::*action)(), bool enabled,
+                   const QKeySequence &key = {}) {
+        QAction *item = contextMenu->addAction(
+            key.isEmpty() ? title : title + '\t' + key.toString(QKeySequence::NativeText));
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, action);
     };
     add(QStringLiteral("Show in Folder"), &RowInteractionView::menuReveal, hasFiles);
-    add(QStringLiteral("Open"), &RowInteractionView::menuOpen, hasFiles);
-    add(QStringLiteral("Preview"), &RowInteractionView::menuQuickLook, hasFiles);
+    add(QStringLiteral("Open"), &RowInteractionView::menuOpen, hasFiles, QKeySequence(Qt::Key_Enter));
+    add(QStringLiteral("Preview"), &RowInteractionView::menuQuickLook, hasFiles, QKeySequence(Qt::Key_Space));
+    add(QStringLiteral("Copy"), &RowInteractionView::menuCopy, hasFiles, QKeySequence::Copy);
     add(QStringLiteral("Copy Path"), &RowInteractionView::menuCopyPath, true);
     contextMenu->addSeparator();
     add(allPinned(sel) ? QStringLiteral("Unpin") : QStringLiteral("Pin"), &RowInteractionView::menuPin, true);
-    add(QStringLiteral("Remove"), &RowInteractionView::menuRemove, true);
+    add(QStringLiteral("Remove"), &RowInteractionView::menuRemove, true, QKeySequence(Qt::Key_Delete));
     return contextMenu;
 }
 
@@ -187,6 +191,10 @@ void RowInteractionView::menuOpen() {
 void RowInteractionView::menuQuickLook() {
     if (m_interaction)
         QuickLookController::shared().show(m_interaction->urls(m_interaction->orderedSelection()));
+}
+
+void RowInteractionView::menuCopy() {
+    if (m_interaction) m_interaction->copyFiles(m_interaction->orderedSelection());
 }
 
 void RowInteractionView::menuCopyPath() {

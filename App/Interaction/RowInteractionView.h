@@ -44,6 +44,7 @@ public slots:
     void menuReveal();
     void menuOpen();
     void menuQuickLook();
+    void menuCopy();
     void menuCopyPath();
     void menuPin();
     void menuRemove();

@@ -30,7 +30,7 @@ void StowbayInteraction::click(const QUuid &id, Qt::KeyboardModifiers flags) {
         else
             toggled.insert(id);
         setSelection(toggled);
-        m_anchor = id;
+        m_anchor = m_current = id;
         return;
     }
     if ((flags & Qt::ShiftModifier) && m_anchor) {
@@ -38,12 +38,34 @@ void StowbayInteraction::click(const QUuid &id, Qt::KeyboardModifiers flags) {
         const qsizetype b = order.indexOf(id);
         if (a >= 0 && b >= 0) {
             const qsizetype lo = std::min(a, b), hi = std::max(a, b);
+            m_current = id;
             setSelection(QSet<QUuid>(order.begin() + lo, order.begin() + hi + 1));
             return;
         }
     }
+    m_anchor = m_current = id;
     setSelection({id});
-    m_anchor = id;
+}
+
+std::optional<QUuid> StowbayInteraction::current() const {
+    if (!m_current || m_selection.isEmpty() || !m_store.item(*m_current)) return std::nullopt;
+    return m_current;
+}
+
+void StowbayInteraction::step(int delta, bool extend) {
+    const QList<QUuid> order = itemIDs();
+    if (order.isEmpty() || delta == 0) return;
+    const std::optional<QUuid> from = current();
+    if (!from) return stepTo(delta > 0 ? 0 : order.size() - 1, extend);
+    stepTo(order.indexOf(*from) + delta, extend);
+}
+
+void StowbayInteraction::stepTo(qsizetype index, bool extend) {
+    const QList<QUuid> order = itemIDs();
+    if (order.isEmpty()) return;
+    const QUuid id = order.at(std::clamp<qsizetype>(index, 0, order.size() - 1));
+    const bool anchored = extend && m_anchor && order.contains(*m_anchor) && !m_selection.isEmpty();
+    click(id, anchored ? Qt::ShiftModifier : Qt::NoModifier);
 }
 
 QList<QUuid> StowbayInteraction::orderedSelection() const {
@@ -113,6 +135,13 @@ void StowbayInteraction::copyPaths(const QList<QUuid> &ids) {
     }
     if (paths.isEmpty()) return;
     Pasteboard::setGeneralString(paths.join('\n'));
+}
+
+bool StowbayInteraction::copyFiles(const QList<QUuid> &ids) {
+    const QList<QUrl> files = urls(ids);
+    if (files.isEmpty()) return false;
+    Pasteboard::setFiles(files);
+    return true;
 }
 
 void StowbayInteraction::pruneSelection() {

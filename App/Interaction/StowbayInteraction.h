@@ -37,6 +37,14 @@ public:
     // Ctrl toggles the item (with or without Shift); Shift selects the range from the anchor,
     // replacing the selection; anything else selects the item alone. Other modifiers are ignored.
     void click(const QUuid &id, Qt::KeyboardModifiers flags);
+    // The row the keyboard stands on: the last one clicked or moved to, while anything is selected.
+    std::optional<QUuid> current() const;
+    // Moves the keyboard's row `delta` rows on, stopping at either end; with nothing selected the
+    // first step down goes to the first row and the first step up to the last. `extend` selects the
+    // range from the anchor instead of the row alone.
+    void step(int delta, bool extend);
+    // The same, to the row at `index` (clamped to the list).
+    void stepTo(qsizetype index, bool extend);
     QList<QUuid> orderedSelection() const;
     void selectAll();
     // Opens each existing file in its default application.
@@ -51,6 +59,9 @@ public:
     void dragFinished(const QList<QUuid> &ids, bool accepted);
     // The current paths (the stored one for a missing file), one per line, on the clipboard.
     void copyPaths(const QList<QUuid> &ids);
+    // The existing files on the clipboard as files, so that a file manager's Paste copies them;
+    // false when none of them exists.
+    bool copyFiles(const QList<QUuid> &ids);
 
     // The current file URL of an item whose file exists.
     std::optional<QUrl> liveURL(const QUuid &id) const;
@@ -68,4 +79,5 @@ private:
     Workspace &m_workspace;
     QSet<QUuid> m_selection;
     std::optional<QUuid> m_anchor;
+    std::optional<QUuid> m_current;
 };

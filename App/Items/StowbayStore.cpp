@@ -407,15 +407,37 @@ int StowbayStore::merge(const Prepared &prepared) {
 
 void StowbayStore::remove(const QList<QUuid> &ids) {
     const QSet<QUuid> idSet(ids.cbegin(), ids.cend());
-    const bool matches = std::any_of(m_items.cbegin(), m_items.cend(),
-                                     [&](const StowbayItem &item) { return idSet.contains(item.id); });
-    if (!matches) return;
-    m_items.removeIf([&](const StowbayItem &item) { return idSet.contains(item.id); });
-    for (const QUuid &id : idSet)
-        m_infos.remove(id);
+    removeWhere([&](const StowbayItem &item) { return idSet.contains(item.id); });
+}
+
+void StowbayStore::removeWhere(const std::function<bool(const StowbayItem &)> &removed) {
+    QList<std::pair<qsizetype, StowbayItem>> taken;
+    for (qsizetype i = 0; i < m_items.size(); ++i)
+        if (removed(m_items[i])) taken.append({i, m_items[i]});
+    if (taken.isEmpty()) return;
+    m_lastRemoval = taken;
+    m_items.removeIf(removed);
+    for (const auto &[place, item] : std::as_const(taken))
+        m_infos.remove(item.id);
     emit itemsChanged();
     emit infosChanged();
     scheduleSave();
+}
+
+QList<QUuid> StowbayStore::undoRemoval() {
+    const auto taken = std::exchange(m_lastRemoval, {});
+    QList<QUuid> restored;
+    // First to last, each goes back to its old place: the ones before it are back already.
+    for (const auto &[place, item] : taken) {
+        if (m_items.size() >= capacity || this->item(item.id)) continue;
+        m_items.insert(std::min(place, m_items.size()), item);
+        restored << item.id;
+    }
+    if (restored.isEmpty()) return {};
+    emit itemsChanged();
+    scheduleSave();
+    refresh(); // their file facts
+    return restored;
 }
 
 // Always saves, even when nothing changed.
@@ -428,18 +450,7 @@ void StowbayStore::setPinned(const QList<QUuid> &ids, bool pinned) {
 }
 
 void StowbayStore::clear() {
-    const qsizetype countBefore = m_items.size();
-    QList<QUuid> unpinned;
-    for (const StowbayItem &item : std::as_const(m_items))
-        if (!item.pinned) unpinned.append(item.id);
-    m_items.removeIf([](const StowbayItem &item) { return !item.pinned; });
-    for (const QUuid &id : std::as_const(unpinned))
-        m_infos.remove(id);
-    if (m_items.size() != countBefore) {
-        emit itemsChanged();
-        emit infosChanged();
-        scheduleSave();
-    }
+    removeWhere([](const StowbayItem &item) { return !item.pinned; });
 }
 
 void StowbayStore::purgeExpired() {

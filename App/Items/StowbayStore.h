@@ -47,6 +47,11 @@ public:
     void remove(const QList<QUuid> &ids);
     void setPinned(const QList<QUuid> &ids, bool pinned);
     void clear();
+    // Puts back what the last removal (remove or clear) took, each item as it was and where it was,
+    // and saves; returns their ids (none when there is nothing to put back). One removal is
+    // remembered.
+    QList<QUuid> undoRemoval();
+    bool canUndoRemoval() const { return !m_lastRemoval.isEmpty(); }
     void purgeExpired();
     void refresh();
     // While on (the panel is open), the held files and their folders are watched: a file renamed,
@@ -88,6 +93,8 @@ private:
     struct LaneWatch;
 
     void load();
+    // Takes the items that `removed` picks out of the list, remembering them for undoRemoval().
+    void removeWhere(const std::function<bool(const StowbayItem &)> &removed);
     static ItemInfo makeInfo(const QUrl &url);
     void addSorted(const QHash<QString, QStringList> &pathsByMount, const QStringList &mounts,
                    std::function<void(int)> completion);
@@ -126,4 +133,5 @@ private:
     QTimer m_saveWork;                  // the pending debounced save
     quint64 m_writeNumber = 0;          // numbers the writes and removals, in the order queued
     bool m_saveFailing = false;         // the last write failed and saveFailed() was said
+    QList<std::pair<qsizetype, StowbayItem>> m_lastRemoval; // by place in the list, first to last
 };

@@ -110,6 +110,10 @@ void StowbayPanel::orderFrontRegardless() {
     raise();
 }
 
+void StowbayPanel::makeKey() {
+    FloatingWindow::activate(this);
+}
+
 void StowbayPanel::resignKey() {
     if (isKeyWindow()) FloatingWindow::resign(this);
 }

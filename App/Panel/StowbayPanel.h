@@ -26,6 +26,10 @@ public:
     std::function<void()> onTabClick;
     std::function<void()> onTabFileDrag;
     std::function<void(const QList<QUrl> &)> onDropURLs;
+    // A click on the drop zone: files chosen in a dialog come in.
+    std::function<void()> onAddFiles;
+    // "Undo" after a removal.
+    std::function<void()> onUndo;
 
 signals:
     void isTabChanged(bool isTab);
@@ -85,6 +89,8 @@ public:
     void setContentView(StowbayBackgroundView *view);
 
     bool isKeyWindow() const { return isActiveWindow(); }
+    // Takes the keyboard, remembering the window that had it; resignKey() gives it back.
+    void makeKey();
     void resignKey();
     // Shows the window above the others without giving it the keyboard.
     void orderFrontRegardless();

@@ -7,13 +7,19 @@
 #include "Views/StowbayContentView.h"
 #include "Views/StowbayRootView.h"
 
+#include "Files/Pasteboard.h"
+
+#include <QAbstractButton>
 #include <QCursor>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <algorithm>
 
@@ -70,6 +76,12 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
     m_model.onDropURLs = [self](const QList<QUrl> &urls) {
         // The item-count subscription adapts the panel.
         if (self) self->m_store.add(urls);
+    };
+    m_model.onAddFiles = [self] {
+        if (self) self->addFiles();
+    };
+    m_model.onUndo = [self] {
+        if (self) self->undo();
     };
     m_background->onEnter = [self] {
         if (self && self->m_state == State::tab) self->present(false);
@@ -256,7 +268,13 @@ void StowbayPanelController::present(bool pinned) {
         m_screenName = s->name();
         animate(f, 1, 0.3, m_spring); // moves from where it is
     }
-    if (!pinned) scheduleCollapse(3.0);
+    if (!pinned) {
+        scheduleCollapse(3.0);
+        return;
+    }
+    // Presented on purpose, the panel takes the keyboard; a drag's source keeps it otherwise.
+    m_panel->makeKey();
+    content()->focusList();
 }
 
 void StowbayPanelController::showTabIfNeeded() {
@@ -303,6 +321,7 @@ void StowbayPanelController::collapse() {
 void StowbayPanelController::hide() {
     invalidateCollapseTimer();
     m_store.setWatching(false);
+    m_panel->resignKey();
     const qint64 g = ++m_generation;
     m_state = State::hidden;
     animate(slidOut(m_panel->geometry()), 0, 0.22, m_ease, [this, g] {
@@ -372,6 +391,8 @@ void StowbayPanelController::collapseTimerFired() {
                  .adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel)
                  .contains(mouseLocation()))
         scheduleCollapse(1.5);
+    else if (m_root->hasContent() && content()->holdsPanelOpen())
+        scheduleCollapse(1.0); // the panel waits while it offers to undo a removal
     else
         collapse();
 }
@@ -390,27 +411,120 @@ void StowbayPanelController::dragEnded() {
 }
 
 bool StowbayPanelController::handleKey(QKeyEvent *event) {
+    StowbayContentView *view = content();
+    if (view->activateFocusedControl(event)) return true;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrl = modifiers == Qt::ControlModifier;
     const QList<QUuid> selection = m_interaction.orderedSelection();
     switch (event->key()) {
     case Qt::Key_A:
-        if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier) return false;
+        if (!ctrl) return false;
         m_interaction.selectAll();
+        return true;
+    case Qt::Key_C:
+        return ctrl && m_interaction.copyFiles(selection);
+    case Qt::Key_V:
+        return ctrl && pasteFiles();
+    case Qt::Key_Z:
+        if (!ctrl) return false;
+        undo();
         return true;
     case Qt::Key_Space:
         if (selection.isEmpty()) return false;
         QuickLookController::shared().show(m_interaction.urls(selection));
         return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (selection.isEmpty() || modifiers) return false;
+        m_interaction.open(selection);
+        return true;
+    case Qt::Key_Menu:
+        return !modifiers && view->openRowMenu();
+    case Qt::Key_F10:
+        return modifiers == Qt::ShiftModifier && view->openRowMenu();
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
         if (selection.isEmpty()) return false;
-        m_interaction.store().remove(selection);
+        m_store.remove(selection); // the content offers to undo it
         return true;
     case Qt::Key_Escape:
         collapse();
         return true;
     default:
+        return walkList(event);
+    }
+}
+
+bool StowbayPanelController::walkList(QKeyEvent *event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers & ~Qt::ShiftModifier) return false;
+    const bool extend = modifiers == Qt::ShiftModifier;
+    const QList<StowbayItem> &items = m_store.items();
+    if (items.isEmpty()) return false;
+    const int page = std::max(1, content()->list()->viewport()->height() / StowbayContentView::rowPitch);
+    switch (event->key()) {
+    case Qt::Key_Up:
+        m_interaction.step(-1, extend);
+        break;
+    case Qt::Key_Down:
+        m_interaction.step(1, extend);
+        break;
+    case Qt::Key_PageUp:
+        m_interaction.step(-page, extend);
+        break;
+    case Qt::Key_PageDown:
+        m_interaction.step(page, extend);
+        break;
+    case Qt::Key_Home:
+        m_interaction.stepTo(0, extend);
+        break;
+    case Qt::Key_End:
+        m_interaction.stepTo(items.size() - 1, extend);
+        break;
+    default:
         return false;
     }
+    content()->focusList();
+    content()->showCurrentRow();
+    return true;
+}
+
+bool StowbayPanelController::undo() {
+    const QList<QUuid> restored = m_store.undoRemoval();
+    if (restored.isEmpty()) return false;
+    // What came back is selected, where the user can see it.
+    m_interaction.setSelection(QSet<QUuid>(restored.begin(), restored.end()));
+    content()->showNotice(restored.size() == 1 ? QStringLiteral("1 item put back")
+                                               : QStringLiteral("%1 items put back").arg(restored.size()));
+    return true;
+}
+
+bool StowbayPanelController::pasteFiles() {
+    const QList<QUrl> files = Pasteboard::files();
+    if (files.isEmpty()) return false;
+    m_store.add(files);
+    return true;
+}
+
+void StowbayPanelController::addFiles() {
+    if (m_fileDialog) {
+        m_fileDialog->raise();
+        m_fileDialog->activateWindow();
+        return;
+    }
+    auto *dialog = new QFileDialog(nullptr, QStringLiteral("Add Files to Stowbay"), QDir::homePath());
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // It keeps the panel open while it is up.
+    const bool wasPinned = m_pinnedOpen;
+    m_pinnedOpen = m_state == State::expanded;
+    connect(dialog, &QFileDialog::urlsSelected, this, [this](const QList<QUrl> &urls) { m_store.add(urls); });
+    connect(dialog, &QObject::destroyed, this, [this, wasPinned] {
+        m_pinnedOpen = wasPinned;
+        if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);
+    });
+    m_fileDialog = dialog;
+    dialog->open();
 }
 
 void StowbayPanelController::relayout() {

@@ -61,6 +61,12 @@ public:
     void hotKeyPressed();
     // A file drag from elsewhere ended: an expanded panel not pinned open collapses soon.
     void dragEnded();
+    // Opens the file dialog; the files chosen are added.
+    void addFiles();
+    // Adds the files on the clipboard; false when it holds none.
+    bool pasteFiles();
+    // Puts back what the last removal took; false when there is nothing to put back.
+    bool undo();
 
     State state() const { return m_state; }
     bool pinnedOpen() const { return m_pinnedOpen; }
@@ -101,6 +107,8 @@ private:
     // Moves a panel that kept its rows under the pointer back to its frame.
     void settle();
     bool handleKey(QKeyEvent *event);
+    // Arrows, Home, End, Page Up and Page Down on the list.
+    bool walkList(QKeyEvent *event);
     void relayout();
     QScreen *pointerScreen() const;
     QScreen *currentScreenStillAttached() const;
@@ -130,5 +138,6 @@ private:
     std::function<void()> m_animationCompletion;
     int m_publishedCount = 0;
     QList<QUuid> m_rowOrder;
+    QPointer<QWidget> m_fileDialog;
     int m_rowsMovedUp = 0;
 };

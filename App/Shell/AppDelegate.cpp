@@ -136,6 +136,7 @@ void AppDelegate::setUpStatusItem() {
     connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
     m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, &AppDelegate::showStowbay);
     m_showItem->setShortcutContext(Qt::WidgetShortcut); // shown, never taken from the menu itself
+    m_statusMenu->addAction(QStringLiteral("Add Files…"), this, [this] { m_controller->addFiles(); });
     m_clearItem = m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
     m_statusMenu->addSeparator();
     m_statusMenu->addAction(QStringLiteral("Settings…"), this, &AppDelegate::openSettings);

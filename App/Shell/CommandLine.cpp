@@ -15,6 +15,9 @@
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 // The running Stowbay answers this soon, unless it is launching on a very busy machine.
@@ -155,6 +158,10 @@ std::optional<int> CommandLine::runUnlessBecomingStowbay(SingleInstance &instanc
     default:
         if (instance.acquire()) return std::nullopt; // the others start Stowbay
     }
+    return ask(instance);
+}
+
+int CommandLine::ask(const SingleInstance &instance) const {
     const QByteArray body = request();
     if (body.size() > SingleInstance::maxBodyBytes) {
         std::fprintf(stderr, "stowbay: too many files at once; add them in smaller groups\n");
@@ -168,6 +175,35 @@ std::optional<int> CommandLine::runUnlessBecomingStowbay(SingleInstance &instanc
         return failure;
     }
     return printAnswer(answer);
+}
+
+std::optional<int> CommandLine::runInBackground(SingleInstance &instance) const {
+    if (m_command != Command::add && m_command != Command::show && m_command != Command::settings)
+        return std::nullopt;
+    instance.release();
+    const pid_t child = ::fork();
+    if (child < 0) return instance.acquire() ? std::nullopt : runUnlessBecomingStowbay(instance);
+    if (child == 0) {
+        // A session of its own, away from the terminal and its hang-up; no output to a terminal
+        // that may be gone.
+        ::setsid();
+        if (const int null = ::open("/dev/null", O_RDWR); null >= 0) {
+            for (int fd = 0; fd <= 2; ++fd)
+                ::dup2(null, fd);
+            if (null > 2) ::close(null);
+        }
+        char program[] = "stowbay";
+        char *const arguments[] = {program, nullptr};
+        ::execv("/proc/self/exe", arguments);
+        ::_exit(127);
+    }
+    // Asked as any later start asks; the new Stowbay listens before it launches, and answers once
+    // it has.
+    const int status = ask(instance);
+    int childStatus = 0;
+    if (status != success && ::waitpid(child, &childStatus, WNOHANG) == child)
+        std::fprintf(stderr, "stowbay: Stowbay could not start in the background\n");
+    return status;
 }
 
 int CommandLine::printAnswer(const SingleInstance::Answer &answer) const {

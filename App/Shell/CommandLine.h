@@ -37,6 +37,11 @@ public:
     // Stowbay that holds it and returns the exit status. Nothing when this process is to become
     // Stowbay.
     std::optional<int> runUnlessBecomingStowbay(SingleInstance &instance) const;
+    // In a process that would become Stowbay for `add`, `show` or `settings`: starts Stowbay in the
+    // background instead, detached from the terminal, hands it the command and returns the exit
+    // status once it has answered. Nothing for the other commands (this process becomes Stowbay),
+    // and when no Stowbay could be started (this one does then).
+    std::optional<int> runInBackground(SingleInstance &instance) const;
     // In the process that became Stowbay, once it has launched: its own command.
     void runHere(AppDelegate &delegate) const;
     // In the running Stowbay: carries out a request from a later start and answers it.
@@ -44,6 +49,8 @@ public:
 
 private:
     QByteArray request() const;
+    // Hands the command to the running Stowbay and returns the exit status.
+    int ask(const SingleInstance &instance) const;
     int printAnswer(const SingleInstance::Answer &answer) const;
 
     Command m_command = Command::none;

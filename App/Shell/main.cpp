@@ -52,6 +52,8 @@ int main(int argc, char **argv) {
                                        : qPrintable(QString("cannot open the display \"%1\"").arg(display)));
         return CommandLine::failure;
     }
+    // `add`, `show` and `settings` start Stowbay in the background and return.
+    if (const std::optional<int> status = commandLine.runInBackground(instance)) return *status;
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Stowbay");

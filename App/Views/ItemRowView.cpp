@@ -97,6 +97,12 @@ void ItemRowView::setSelected(bool selected) {
     update();
 }
 
+void ItemRowView::setFocusRing(bool shown) {
+    if (shown == m_focusRing) return;
+    m_focusRing = shown;
+    update();
+}
+
 QString ItemRowView::subtitle(const std::optional<ItemInfo> &info) {
     if (!info) return {};
     if (!info->exists) return QStringLiteral("Missing");
@@ -161,4 +167,10 @@ void ItemRowView::paintEvent(QPaintEvent *) {
     }
     if (m_item.pinned)
         Symbols::pin(p, QRectF(width() - 8 - 10, (height() - 10) / 2.0, 10, 10), PanelColors::secondary());
+    if (m_focusRing) {
+        p.setOpacity(1.0);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(PanelColors::accent(), 2));
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
+    }
 }

@@ -25,6 +25,9 @@ public:
     void setInfo(const std::optional<ItemInfo> &info);
     void setSelected(bool selected);
     void setShowsFolder(bool showsFolder);
+    // The ring of the row the keyboard stands on.
+    void setFocusRing(bool shown);
+    bool hasFocusRing() const { return m_focusRing; }
     // Lights the row up once, briefly: "this one, here".
     void flash();
     bool isHovered() const { return m_hovered; }
@@ -51,5 +54,6 @@ private:
     bool m_selected = false;
     bool m_showsFolder = false;
     bool m_hovered = false;
+    bool m_focusRing = false;
     QVariantAnimation *m_flash = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "Views/StowbayContentView.h"
 
+#include "Interaction/RowAccessibility.h"
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
 #include "Interaction/StowbayDragState.h"
@@ -11,9 +12,12 @@
 #include "Views/Symbols.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDropEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
@@ -37,10 +41,29 @@ QColor mix(const QColor &a, const QColor &b, double t) {
         float(a.blueF() + (b.blueF() - a.blueF()) * t), float(a.alphaF() + (b.alphaF() - a.alphaF()) * t));
 }
 
+// Where the keyboard is: a ring in the accent colour.
+void paintFocusRing(QPainter &p, const QRectF &r, double radius) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(PanelColors::accent(), 2));
+    p.drawRoundedRect(r.adjusted(1, 1, -1, -1), radius, radius);
+    p.restore();
+}
+
+bool isActivation(const QKeyEvent *event) {
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
+}
+
 // The dashed drop zone. `lit` runs from 0 (resting) to 1 (files hover over the panel).
 class DropZoneView : public QWidget {
 public:
+    static constexpr const char *name = "Drop files here; click to add files";
     explicit DropZoneView(QWidget *parent) : QWidget(parent) {
+        setFocusPolicy(Qt::StrongFocus);
+        setCursor(Qt::PointingHandCursor);
+        setAccessibleName(QString::fromUtf8(name));
+        setToolTip(QStringLiteral("Click to add files"));
         m_light.setDuration(120);
         m_light.setEasingCurve(QEasingCurve::OutCubic);
         m_light.setStartValue(0.0);
@@ -81,7 +104,15 @@ protected:
         p.setFont(font);
         p.setPen(PanelColors::secondary());
         p.drawText(QRectF(0, top + symbol + 6, width(), metrics.height()), Qt::AlignCenter, text);
+        if (hasFocus()) paintFocusRing(p, rect(), 10);
     }
+    void mouseReleaseEvent(QMouseEvent *event) override {
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
+            onClick();
+    }
+
+public:
+    std::function<void()> onClick;
 
 private:
     QVariantAnimation m_light;
@@ -99,14 +130,19 @@ protected:
         QPainter p(this);
         p.setPen(isEnabled() ? QColor(80, 160, 255) : PanelColors::white(0.4));
         p.drawText(rect(), Qt::AlignCenter, text());
+        if (hasFocus()) paintFocusRing(p, rect(), 4);
     }
 };
 
-// "Drag all": a drag that starts here carries every item, whatever is selected.
+// "Drag all": a drag that starts here carries every item, whatever is selected. With the keyboard
+// (Enter) it copies them all to the clipboard instead.
 class DragAllView : public QWidget {
 public:
     DragAllView(StowbayInteraction &interaction, QWidget *parent) : QWidget(parent) {
         setFixedHeight(30);
+        setFocusPolicy(Qt::StrongFocus);
+        setAccessibleName(QStringLiteral("Drag all"));
+        setAccessibleDescription(QStringLiteral("Drag every item out at once; Enter copies them all"));
         setToolTip(QStringLiteral("Drag every item out at once"));
         RowInteractionView::cover(this, std::nullopt, &interaction);
     }
@@ -129,6 +165,7 @@ protected:
         p.setPen(PanelColors::primary());
         p.drawText(QRectF(left + symbol + 6, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter,
                    text);
+        if (hasFocus()) paintFocusRing(p, rect(), 8);
     }
 };
 } // namespace
@@ -151,19 +188,42 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_title->setPalette(title);
     m_clear = new TextButton;
     m_clear->setText(QStringLiteral("Clear"));
-    m_clear->setFocusPolicy(Qt::NoFocus);
+    m_clear->setFocusPolicy(Qt::StrongFocus);
     m_clear->setCursor(Qt::PointingHandCursor);
-    connect(m_clear, &QAbstractButton::clicked, this, [this] { m_store.clear(); });
+    m_clear->setAccessibleName(QStringLiteral("Clear"));
+    m_clear->setAccessibleDescription(QStringLiteral("Remove every item that is not pinned"));
+    connect(m_clear, &QAbstractButton::clicked, this, [this] {
+        m_clearing = true;
+        m_store.clear();
+        m_clearing = false;
+    });
+    m_undo = new TextButton;
+    m_undo->setText(QStringLiteral("Undo"));
+    m_undo->setFocusPolicy(Qt::StrongFocus);
+    m_undo->setCursor(Qt::PointingHandCursor);
+    m_undo->setAccessibleName(QStringLiteral("Undo"));
+    m_undo->setToolTip(QStringLiteral("Put back what was removed (Ctrl+Z)"));
+    m_undo->hide();
+    connect(m_undo, &QAbstractButton::clicked, this, [this] {
+        m_undo->hide();
+        if (m_model.onUndo) m_model.onUndo();
+        focusList();
+    });
     connect(&StowbayDragState::center(), &StowbayDragState::dropNotDelivered, this,
             [this] { showNotice(QString::fromUtf8(notDeliveredText)); });
     header->addWidget(m_title);
     header->addStretch(1);
+    header->addWidget(m_undo);
     header->addWidget(m_clear);
     column->addLayout(header);
 
     auto *zone = new QHBoxLayout;
     zone->setContentsMargins(12, 0, 12, 8);
-    m_dropZone = new DropZoneView(this);
+    auto *dropZone = new DropZoneView(this);
+    dropZone->onClick = [this] {
+        if (m_model.onAddFiles) m_model.onAddFiles();
+    };
+    m_dropZone = dropZone;
     zone->addWidget(m_dropZone);
     column->addLayout(zone, 1);
 
@@ -171,7 +231,9 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setWidgetResizable(true);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->setFocusPolicy(Qt::StrongFocus);
+    m_list->setAccessibleName(QStringLiteral("Items"));
+    m_list->installEventFilter(this);
     m_list->viewport()->setAutoFillBackground(false);
     m_list->verticalScrollBar()->setStyleSheet(QStringLiteral(
         "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
@@ -180,6 +242,7 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
         "QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page "
         "{ background: none; height: 0; }"));
     auto *rows = new QWidget;
+    RowAccessibility::exposeAsList(rows);
     m_rowsLayout = new QVBoxLayout(rows);
     m_rowsLayout->setContentsMargins(8, 0, 8, 0);
     m_rowsLayout->setSpacing(rowSpacing);
@@ -207,11 +270,13 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
             }
     });
     m_noticeTimer.setSingleShot(true);
-    m_noticeTimer.setInterval(noticeMs);
     connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
         m_notice.clear();
+        if (m_undo->hasFocus()) focusList();
+        m_undo->hide();
         updateTitle();
     });
+    m_shownCount = int(m_store.items().size());
     itemsChanged();
 }
 
@@ -225,10 +290,91 @@ QString StowbayContentView::title(int count, int selected) {
     return QStringLiteral("%1 of %2 selected").arg(selected).arg(count);
 }
 
-void StowbayContentView::showNotice(const QString &text) {
+void StowbayContentView::showNotice(const QString &text, int ms) {
     m_notice = text;
-    m_noticeTimer.start();
+    m_undo->hide();
+    m_noticeTimer.start(ms);
     updateTitle();
+}
+
+void StowbayContentView::showUndo(const QString &text, bool holdOpen) {
+    showNotice(text, undoMs);
+    m_undo->show();
+    m_holdOpen = holdOpen;
+}
+
+bool StowbayContentView::holdsPanelOpen() const {
+    return m_holdOpen && m_undo->isVisibleTo(this);
+}
+
+void StowbayContentView::focusList() {
+    if (m_list->isVisible())
+        m_list->setFocus(Qt::OtherFocusReason);
+    else
+        m_dropZone->setFocus(Qt::OtherFocusReason);
+}
+
+bool StowbayContentView::activateFocusedControl(QKeyEvent *event) {
+    if (!isActivation(event) || (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)))
+        return false;
+    QWidget *focus = focusWidget();
+    if (focus == m_clear || focus == m_undo) {
+        static_cast<QAbstractButton *>(focus)->click();
+        return true;
+    }
+    if (focus == m_dropZone) {
+        if (m_model.onAddFiles) m_model.onAddFiles();
+        return true;
+    }
+    if (focus == m_dragAll) {
+        const QList<QUuid> all = m_interaction.dragIDs(std::nullopt);
+        const int copied = int(m_interaction.urls(all).size());
+        if (m_interaction.copyFiles(all))
+            showNotice(copied == 1 ? QStringLiteral("1 file copied")
+                                   : QStringLiteral("%1 files copied").arg(copied));
+        return true;
+    }
+    return false;
+}
+
+void StowbayContentView::showCurrentRow() {
+    if (const std::optional<QUuid> current = m_interaction.current())
+        if (ItemRowView *row = m_rows.value(*current)) m_list->ensureWidgetVisible(row, 0, 0);
+}
+
+bool StowbayContentView::openRowMenu() {
+    std::optional<QUuid> id = m_interaction.current();
+    if (!id && !m_interaction.orderedSelection().isEmpty())
+        id = m_interaction.orderedSelection().constFirst();
+    ItemRowView *row = id ? m_rows.value(*id) : nullptr;
+    auto *cover = row ? row->findChild<RowInteractionView *>() : nullptr;
+    if (!cover) return false;
+    m_list->ensureWidgetVisible(row, 0, 0);
+    std::unique_ptr<QMenu> menu = cover->menu();
+    if (!menu) return false;
+    QMenu *shown = menu.release();
+    shown->setAttribute(Qt::WA_DeleteOnClose);
+    shown->popup(row->mapToGlobal(QPoint(24, row->height() / 2)));
+    return true;
+}
+
+// The keyboard's row wears a ring while the list has the keyboard.
+void StowbayContentView::updateFocusRing() {
+    const std::optional<QUuid> current = m_list->hasFocus() ? m_interaction.current() : std::nullopt;
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+        const bool ring = current == it.key();
+        if ((*it)->hasFocusRing() == ring) continue;
+        (*it)->setFocusRing(ring);
+        if (!ring) continue;
+        QAccessibleEvent event(*it, QAccessible::Focus);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+bool StowbayContentView::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_list && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        updateFocusRing();
+    return QWidget::eventFilter(watched, event);
 }
 
 // The header says how many items there are, how many of them are selected, or for a few seconds
@@ -252,10 +398,18 @@ void StowbayContentView::setTargeted(bool targeted) {
 void StowbayContentView::itemsChanged() {
     const QList<StowbayItem> &items = m_store.items();
     const bool empty = items.isEmpty();
+    // Said once in the header, where a screen reader reads it too; a removal can be undone.
+    const int added = int(items.size()) - std::exchange(m_shownCount, int(items.size()));
+    if (added > 0)
+        showNotice(added == 1 ? QStringLiteral("1 file added") : QStringLiteral("%1 files added").arg(added));
+    else if (added < 0)
+        showUndo(m_clearing ? QStringLiteral("Cleared") : QStringLiteral("%1 removed").arg(-added),
+                 m_clearing);
     updateTitle();
     m_clear->setEnabled(
         std::any_of(items.begin(), items.end(), [](const StowbayItem &i) { return !i.pinned; }));
     static_cast<DropZoneView *>(m_dropZone)->setLarge(empty);
+    if (empty && (m_list->hasFocus() || m_dragAll->hasFocus())) m_dropZone->setFocus(Qt::OtherFocusReason);
     m_list->setVisible(!empty);
     m_dragAll->setVisible(!empty);
     static_cast<QBoxLayout *>(layout())->setStretch(1, empty ? 1 : 0);
@@ -293,6 +447,7 @@ void StowbayContentView::itemsChanged() {
         (*it)->deleteLater(); // a drag from it may still be running
         it = m_rows.erase(it);
     }
+    updateFocusRing();
 }
 
 void StowbayContentView::infosChanged() {
@@ -303,8 +458,16 @@ void StowbayContentView::infosChanged() {
 
 void StowbayContentView::selectionChanged() {
     updateTitle();
-    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
-        (*it)->setSelected(m_interaction.selection().contains(it.key()));
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+        const bool selected = m_interaction.selection().contains(it.key());
+        if ((*it)->isSelected() == selected) continue;
+        (*it)->setSelected(selected);
+        QAccessible::State changed;
+        changed.selected = true;
+        QAccessibleStateChangeEvent event(*it, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+    updateFocusRing();
 }
 
 // Files dragged anywhere over the content light the zone, not only over the zone itself.

@@ -14,6 +14,7 @@
 class PanelModel;
 class QLabel;
 class QAbstractButton;
+class QKeyEvent;
 class QScrollArea;
 class QTimer;
 class QVBoxLayout;
@@ -37,13 +38,29 @@ public:
     // "Stowbay" when empty, else "1 item", "2 items", ...; "2 of 5 selected" while rows are selected.
     static QString title(int count);
     static QString title(int count, int selected);
-    // Says `text` in the header for a few seconds, in place of the count.
-    void showNotice(const QString &text);
+    // Says `text` in the header for a few seconds (`ms`), in place of the count.
+    void showNotice(const QString &text, int ms = noticeMs);
+    // Says what a removal did, with "Undo" beside it for a few seconds; with `holdOpen` the panel
+    // stays open meanwhile.
+    void showUndo(const QString &text, bool holdOpen = false);
+    bool holdsPanelOpen() const;
+    static constexpr int undoMs = 5000;
+
+    // Gives the list the keyboard.
+    void focusList();
+    // Enter or Space on a control that has the keyboard does what a click on it does; true when
+    // the key was one of those.
+    bool activateFocusedControl(QKeyEvent *event);
+    // Scrolls the keyboard's row into view.
+    void showCurrentRow();
+    // The row menu of the keyboard's row, under it; false when there is no such row.
+    bool openRowMenu();
     // Said after a drop the target never received.
     static constexpr const char *notDeliveredText = "Not delivered: kept";
 
     QLabel *titleLabel() const { return m_title; }
     QAbstractButton *clearButton() const { return m_clear; }
+    QAbstractButton *undoButton() const { return m_undo; }
     QWidget *dropZone() const { return m_dropZone; }
     QWidget *dragAll() const { return m_dragAll; }
     QScrollArea *list() const { return m_list; }
@@ -53,12 +70,14 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void itemsChanged();
     void infosChanged();
     void selectionChanged();
     void updateTitle();
+    void updateFocusRing();
 
     PanelModel &m_model;
     StowbayStore &m_store;
@@ -66,11 +85,15 @@ private:
     bool m_targeted = false;
     QLabel *m_title;
     QAbstractButton *m_clear;
+    QAbstractButton *m_undo;
     QWidget *m_dropZone;
     QScrollArea *m_list;
     QVBoxLayout *m_rowsLayout;
     QWidget *m_dragAll;
     QHash<QUuid, ItemRowView *> m_rows;
     QString m_notice;
+    int m_shownCount = 0;
+    bool m_clearing = false;
+    bool m_holdOpen = false;
     QTimer m_noticeTimer;
 };

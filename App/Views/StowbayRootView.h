@@ -21,6 +21,7 @@ public:
     TabHandleView *tabHandle() const { return m_tab; }
     // The full content, made the first time it is needed.
     StowbayContentView *content();
+    bool hasContent() const { return m_content; }
 
 private:
     void showFace();

@@ -177,9 +177,24 @@ void PreviewPanel::makeKeyAndOrderFront() {
         }
     }
     if (m_dirty) showCurrent();
+    // The window of ours that had the keyboard gets it back when the preview closes.
+    if (QWidget *active = QApplication::activeWindow(); active != this) m_returnFocus = active;
     show();
     raise();
     activateWindow();
+}
+
+void PreviewPanel::dismiss() {
+    // Handed on before the window goes: the window manager would give it to whatever it
+    // focused last, another program.
+    if (m_returnFocus && m_returnFocus->isVisible() && isActiveWindow()) m_returnFocus->activateWindow();
+    m_returnFocus = nullptr;
+    hide();
+}
+
+void PreviewPanel::closeEvent(QCloseEvent *event) {
+    event->ignore();
+    dismiss();
 }
 
 void PreviewPanel::keyPressEvent(QKeyEvent *event) {
@@ -192,7 +207,7 @@ void PreviewPanel::keyPressEvent(QKeyEvent *event) {
         break;
     case Qt::Key_Space:
     case Qt::Key_Escape:
-        hide();
+        dismiss();
         break;
     default:
         QWidget::keyPressEvent(event);

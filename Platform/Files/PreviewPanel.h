@@ -45,9 +45,12 @@ public:
     QString shownText() const;
     // Shows the window in front of every other one and gives it the keyboard.
     void makeKeyAndOrderFront();
+    // Hides the window and gives the keyboard back to the window of ours that had it.
+    void dismiss();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     explicit PreviewPanel(QWidget *parent = nullptr);
@@ -62,6 +65,7 @@ private:
     int m_index = 0;
     Content m_content = Content::none;
     bool m_placed = false;
+    QPointer<QWidget> m_returnFocus;
     bool m_dirty = false; // the items changed since the window last drew one
 
     QStackedWidget *m_pages = nullptr;

@@ -136,13 +136,17 @@ struct SingleInstance::Client : QObject {
 SingleInstance::SingleInstance(const QString &folder, QObject *parent) : QObject(parent), m_folder(folder) {}
 
 SingleInstance::~SingleInstance() {
+    release();
+}
+
+void SingleInstance::release() {
     // The clients are children of this object; the lock goes with the descriptor (or the process).
-    delete m_notifier;
+    delete std::exchange(m_notifier, nullptr);
     if (m_listenFd >= 0) {
-        ::close(m_listenFd);
+        ::close(std::exchange(m_listenFd, -1));
         ::unlink(QFile::encodeName(socketPath()).constData());
     }
-    if (m_lockFd >= 0) ::close(m_lockFd);
+    if (m_lockFd >= 0) ::close(std::exchange(m_lockFd, -1));
 }
 
 QString SingleInstance::defaultFolder() {

@@ -42,6 +42,8 @@ public:
     bool acquire();
     // True when a Stowbay holds the lock, or the lock cannot be looked at; takes nothing.
     bool isHeld() const;
+    // Lets go of the lock and stops listening, for another process to take over.
+    void release();
 
     // Answers one request: `ok` false sends `body` as an error text. With `holdUntilExit` the
     // connection stays open until this process ends, so the client can wait for that. Does

@@ -3,7 +3,10 @@
 #include "Session/DesktopSession.h"
 #include "X11/X11Connection.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 // Xlib after Qt: its macros would break Qt's headers.
@@ -20,6 +23,29 @@ Window &previousFocus() {
     return window;
 }
 
+bool isOurs(Window window) {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return window > PointerRoot && std::any_of(windows.begin(), windows.end(), [window](QWidget *w) {
+               return w->testAttribute(Qt::WA_WState_Created) && Window(w->winId()) == window;
+           });
+}
+
+// Qt stamps its request for the keyboard with the time of the last event it saw, which may be
+// older than the last change of focus (another program took it since), and the server then ignores
+// it. Asked with the current time it does not; a window just shown may take a few turns of the
+// loop to be mapped.
+void focusWhenMapped(QPointer<QWidget> window, int attempts) {
+    Display *display = Compositor::shared().display();
+    if (!window || !display) return;
+    X11Errors::ErrorTrap trap(display);
+    XWindowAttributes a;
+    const bool viewable =
+        XGetWindowAttributes(display, Window(window->winId()), &a) && a.map_state == IsViewable;
+    if (viewable) XSetInputFocus(display, Window(window->winId()), RevertToParent, CurrentTime);
+    trap.sync();
+    if (!viewable && attempts > 0)
+        QTimer::singleShot(10, window, [window, attempts] { focusWhenMapped(window, attempts - 1); });
+}
 } // namespace
 
 void FloatingWindow::configure(QWidget *window) {
@@ -49,14 +75,17 @@ bool FloatingWindow::blurBehind(QWidget *window) {
 }
 
 void FloatingWindow::activate(QWidget *window) {
-    if (window->isActiveWindow()) return;
-    if (Display *display = Compositor::shared().display()) {
-        Window focus = None;
-        int revert = 0;
-        XGetInputFocus(display, &focus, &revert);
-        previousFocus() = focus == Window(window->winId()) ? None : focus;
-    }
+    Display *display = Compositor::shared().display();
+    if (!display) return window->activateWindow();
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    if (focus == Window(window->winId())) return;
+    // From another window of ours (the preview) the one before it is still the one to give the
+    // keyboard back to.
+    if (!isOurs(focus)) previousFocus() = focus;
     window->activateWindow();
+    focusWhenMapped(window, 50);
 }
 
 void FloatingWindow::resign(QWidget *window) {

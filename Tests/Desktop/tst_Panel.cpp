@@ -1,11 +1,17 @@
 // The panel on the real X server, read back by other X clients: where it stands at each edge, the
-// frames of a slide, the tab, a drop from another process, the keyboard, and two screens.
+// frames of a slide, the tab, a drop from another process, the keyboard, the clipboard with a file
+// manager, what a screen reader reads, and two screens.
+#include "Files/Pasteboard.h"
+#include "Files/PreviewPanel.h"
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
 #include "Views/StowbayContentView.h"
 
+#include <QClipboard>
 #include <QLabel>
+#include <QLocale>
+#include <QMenu>
 #include <QScreen>
 
 #include "DesktopWindows.h"
@@ -29,6 +35,16 @@ Window inputFocus(Display *display) {
     return focus;
 }
 
+// The item list of this process as a screen reader finds it on the AT-SPI bus (read by another
+// process, whose questions this one answers meanwhile).
+QStringList readList() {
+    QProcess reader;
+    reader.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/listreader.py",
+                 {QString::number(QCoreApplication::applicationPid())});
+    if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 20000)) return {"no end"};
+    return QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
 void xrandr(const QStringList &args) {
     QCOMPARE(QProcess::execute("xrandr", args), 0);
 }
@@ -47,7 +63,7 @@ class tst_Panel : public QObject {
 private:
     struct Panel : InteractionFixture {
         StowbayPanelController controller{*store, *interaction, settings, [] { return false; }};
-        Panel() : InteractionFixture(words("A B C")) {}
+        explicit Panel(const QStringList &names = words("A B C")) : InteractionFixture(names) {}
         WId window() { return controller.panel().winId(); }
         QScreen *screen() const { return QGuiApplication::primaryScreen(); }
         bool restsAt(const QRect &f) {
@@ -178,32 +194,110 @@ private slots:
         source.waitForFinished();
     }
 
-    // Showing leaves the keyboard where it was; a click gives it to the panel, and Escape folds
-    // the panel and gives it back.
-    void keyboardFocus() {
+    // Presented on purpose the panel takes the keyboard from another client, and a following
+    // Ctrl+V reaches only Stowbay; Escape gives it back. The preview hands it back to the panel.
+    // Presented by a shake it leaves the keyboard alone.
+    void keyboardFollowsIntent() {
         Panel p;
-        QWidget editor;
-        editor.setWindowTitle("editor");
-        editor.setGeometry(200, 200, 400, 300);
-        editor.show();
-        editor.activateWindow();
-        QTRY_VERIFY(editor.isActiveWindow());
-        const Window before = inputFocus(x.display());
-        p.controller.present(true);
-        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
-        QCOMPARE(inputFocus(x.display()), before);
-        QVERIFY(editor.isActiveWindow());
+        QProcess other; // another X client, which writes down the keys it receives
+        QByteArray log;
+        connect(&other, &QProcess::readyReadStandardOutput, this,
+                [&] { log += other.readAllStandardOutput(); });
+        other.start("stdbuf", {"-oL", "xev", "-geometry", "400x300+300+300", "-event", "keyboard"});
+        QTRY_VERIFY(log.contains("Outer window is 0x"));
+        const QString window = log.mid(log.indexOf("Outer window is ") + 16).split(',').first();
+        DesktopWindows::run("xdotool", {"windowactivate", "--sync", window});
+        QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
+        TestSupport::writeFile(p.dir.filePath("pasted"), {});
+        Pasteboard::setFiles({QUrl::fromLocalFile(p.dir.filePath("pasted"))});
 
-        const QPoint inside = p.controller.expandedFrame(p.screen()).center();
-        x.moveTo(inside.x(), inside.y());
-        x.button(true);
-        x.button(false);
-        QTRY_VERIFY(p.controller.panel().isActiveWindow());
+        p.controller.hotKeyPressed();
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+        x.chord({XK_Control_L, XK_v});
+        QTRY_COMPARE(p.names(), words("A B C pasted"));
+        x.chord({XK_Down}); // the first row
+        x.chord({XK_space});
+        PreviewPanel *preview = PreviewPanel::shared();
+        QTRY_VERIFY(preview->isActiveWindow());
+        x.chord({XK_space});
+        QTRY_VERIFY(!preview->isVisible());
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
         x.chord({XK_Escape});
         QTRY_COMPARE(p.controller.state(), State::tab);
-        QTRY_COMPARE(inputFocus(x.display()), before);
+        QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
+        QVERIFY(!log.contains("KeyPress"));
+
+        p.controller.present(false);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        x.chord({XK_a});
+        QTRY_VERIFY(log.contains("KeyPress"));
+        other.kill();
+        other.waitForFinished();
     }
 
+    // Files go out and come in through the clipboard with a real file manager: Ctrl+C in the panel,
+    // then Paste in a folder window copies the file there; files copied there come in by Ctrl+V.
+    void clipboardWithAFileManager() {
+        Panel p;
+        const QString folder = p.dir.filePath("exchange");
+        TestSupport::writeFile(folder + "/report.txt", "numbers");
+        QProcess fileManager;
+        fileManager.start("pcmanfm", {"--no-desktop", "--new-win", folder});
+        DesktopWindows::placeWindow("exchange", {0, 0});
+        const QString window = DesktopWindows::shown({"--name", "exchange"}).value(0);
+
+        p.controller.present(true);
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+        x.chord({XK_Down});
+        x.chord({XK_Control_L, XK_c});
+        DesktopWindows::run("xdotool", {"windowactivate", "--sync", window});
+        x.chord({XK_Control_L, XK_v});
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::contents(folder + "/A") == "A", 10000);
+
+        x.chord({XK_Control_L, XK_a});
+        x.chord({XK_Control_L, XK_c});
+        QTRY_VERIFY_WITH_TIMEOUT(!QGuiApplication::clipboard()->ownsClipboard(), 10000);
+        p.controller.present(true);
+        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+        x.chord({XK_Control_L, XK_v});
+        QTRY_COMPARE_WITH_TIMEOUT(p.store->items().last().path, folder + "/report.txt", 10000);
+        fileManager.kill();
+        fileManager.waitForFinished();
+    }
+
+    // Down, Down, Shift+Down, Home: names, descriptions and states as read after each key; Enter
+    // opens the selection, the Menu key opens the row menu.
+    void listReadByAScreenReader() {
+        Panel p(words("A B C D E"));
+        p.store->setPinned({p.id("E")}, true);
+        QVERIFY(QFile::remove(p.path("D")) && p.refreshed());
+        p.controller.present(true); // the keyboard's row is read as focused below
+        const QString size = QLocale().formattedDataSize(1, 1, QLocale::DataSizeSIFormat);
+        const QHash<QString, QString> facts{{"D", "Missing"}, {"E", size + ", Pinned"}};
+        // After each key: the selected rows, then the one the keyboard is on.
+        const QList<std::tuple<QList<KeySym>, QString, QString>> steps{{{XK_Down}, "A", "A"},
+                                                                       {{XK_Down}, "B", "B"},
+                                                                       {{XK_Shift_L, XK_Down}, "B C", "C"},
+                                                                       {{XK_Home}, "A", "A"}};
+        for (const auto &[keys, selected, focused] : steps) {
+            for (int down : {1, 0})
+                for (KeySym key : keys)
+                    x.key(key, down);
+            QStringList expected;
+            for (const QString &name : words("A B C D E"))
+                expected << name + "|" + facts.value(name, size) + "|" +
+                                (words(selected).contains(name) ? "selected" : "") +
+                                (name == focused ? " focused" : "");
+            QTRY_COMPARE_WITH_TIMEOUT(readList(), expected, 30000);
+        }
+
+        x.chord({XK_Return});
+        QTRY_COMPARE(p.workspace.opened, p.urls({"A"}));
+        x.chord({XK_Menu});
+        QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+        x.chord({XK_Escape});
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+    }
     // Over a window of black text on white, an empty part of the panel (below its one row) shows
     // nothing of it: its pixels vary by at most 8 levels of 255.
     void legibleOverText() {

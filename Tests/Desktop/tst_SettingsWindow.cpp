@@ -41,9 +41,10 @@ private slots:
         for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
             environment.insert(name, home.path());
         environment.insert("QT_SCALE_FACTOR", "2");
-        QProcess stowbay;
+        QProcess stowbay; // in the background, for `settings`: quit at the end
         stowbay.setProcessEnvironment(environment);
         stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {"settings"});
+        QVERIFY(stowbay.waitForFinished(30000));
         const auto window = [](const char *name) { return DesktopWindows::shown({"--name", name}).value(0); };
         QTRY_VERIFY_WITH_TIMEOUT(!window("Stowbay Settings").isEmpty() && !window("Welcome").isEmpty(),
                                  15000);
@@ -56,6 +57,9 @@ private slots:
         };
         QVERIFY(closedBy("Stowbay Settings", {XK_Escape}));
         QVERIFY(closedBy("Welcome", {XK_Control_L, XK_w}));
+        stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {"quit"});
+        QVERIFY(stowbay.waitForFinished(30000));
+        QCOMPARE(stowbay.exitCode(), 0);
         QCOMPARE(QProcess::execute("xrandr", {"--delmonitor", "S"}), 0);
     }
 

@@ -290,10 +290,17 @@ private slots:
         for (const QString &name : files)
             if (name != "folder") QFile(dir + name).open(QIODevice::WriteOnly);
         QObject processes;
-        QProcess *stowbay = start(&processes, {"add", "plain.txt"}, dir);
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), stowbay->processId(), Kind::trayIcon) &&
-                                     windowOf(m_x.display(), stowbay->processId(), Kind::panel),
-                                 timeoutMs); // the panel shows
+        // With none running, `add` starts Stowbay in the background and returns once it holds the file.
+        QProcess *first = start(&processes, {"add", "plain.txt"}, dir);
+        QVERIFY(finished(first) && first->exitCode() == 0);
+        qint64 stowbay = 0; // found by its panel
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (stowbay = DesktopWindows::run(
+                           "xdotool", {"search", "--onlyvisible", "--classname", "^stowbay$", "getwindowpid"})
+                           .toLongLong()) &&
+                windowOf(m_x.display(), stowbay, Kind::trayIcon) &&
+                windowOf(m_x.display(), stowbay, Kind::panel),
+            timeoutMs);
 
         QByteArray out;
         QCOMPARE(command({"add", "with space.txt", "new\nline.txt", "missing.txt", "folder", "plain.txt"},
@@ -313,10 +320,10 @@ private slots:
         QVERIFY2(out.startsWith("96 added, 5 refused"), out);
         QCOMPARE(command({"clear"}, dir), 0);
         QCOMPARE(command({"quit"}, dir), 0); // within the save delay; returns once Stowbay has ended
-        QVERIFY(finished(stowbay));
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(stowbay), 0) != 0, timeoutMs);
         QCOMPARE(StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{{}}).size(), 0);
-        stowbay = start(&processes, {}, dir); // holds nothing
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), stowbay->processId(), Kind::trayIcon), timeoutMs);
+        QProcess *next = start(&processes, {}, dir); // holds nothing
+        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), next->processId(), Kind::trayIcon), timeoutMs);
         QCOMPARE(command({"list"}, dir, &out), 0);
         QCOMPARE(out, QByteArray());
         QCOMPARE(command({"quit"}, dir), 0);
