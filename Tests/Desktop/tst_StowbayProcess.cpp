@@ -367,16 +367,17 @@ private slots:
         TestSupport::writeFile(
             storedFilePath(),
             StoredItems::encode({{QUuid::createUuid(), hung, {}, "photo.jpg", added, false}}));
-        QProcess wrapper; // Stowbay, started by "add", with the hung file system beside it
+        QProcess wrapper; // Stowbay, with the hung file system beside it
         wrapper.setWorkingDirectory(dir);
         wrapper.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_hungmount",
-                      {dir + "share", qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), "add", "plain.txt"});
+                      {dir + "share", qEnvironmentVariable("STOWBAY_STOWBAY_BIN")});
         const qint64 pid = wrapper.processId();
         QTRY_VERIFY_WITH_TIMEOUT(
             windowOf(m_x.display(), pid, Kind::panel) || wrapper.state() == QProcess::NotRunning, timeoutMs);
         if (wrapper.state() == QProcess::NotRunning) QSKIP("no FUSE mount can be made here");
 
         QByteArray out;
+        QCOMPARE(command({"add", "plain.txt"}, dir), 0);
         QCOMPARE(command({"add", "second.txt"}, dir, &out), 0);
         QVERIFY2(out.startsWith("1 added"), out);
         const auto stored = [] {
@@ -455,7 +456,10 @@ private slots:
         for (const QStringList &arguments :
              {QStringList{"add"} + images + QStringList{"broken.png", "page.pdf"}, {"show"}}) {
             QObject processes;
-            QProcess *stowbay = start(&processes, arguments, dir, environment);
+            QProcess *stowbay = start(&processes, {}, dir, environment); // in the foreground, then asked
+            QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), stowbay->processId(), Kind::trayIcon),
+                                     timeoutMs);
+            QCOMPARE(command(arguments, dir), 0);
             // Each row's picture, in the rows' order; the document's only from the service.
             const auto shown = [&] {
                 const QRect panel =
