@@ -22,7 +22,17 @@ if [ -z "${STOWBAY_WL_NAMESPACE:-}" ]; then
         -- "$0" "$which" "$@"
 fi
 mount --make-rprivate /
-mount -t tmpfs -o mode=1777 stowbay-wayland /tmp
+# A fresh /tmp, with what must stay reachable under the old one bound back in at its path: the
+# checkout (and the build in it), the current folder and the logs.
+exec 9</tmp
+hold=$(mktemp -d /tmp/stowbay-wayland.XXXXXX)
+mount -t tmpfs -o mode=1777 stowbay-wayland "$hold"
+for keep in "$(cd "$here/../../.." && pwd)" "$PWD" "$WL_LOGS"; do
+    case "$keep" in /tmp/*) mkdir -p "$hold/${keep#/tmp/}" && mount --rbind "$keep" "$hold/${keep#/tmp/}" ;; esac
+done
+mount --move "$hold" /tmp
+rmdir "/proc/self/fd/9/${hold#/tmp/}" 2>/dev/null || true
+exec 9<&-
 mkdir -m 1777 /tmp/.X11-unix /tmp/.ICE-unix
 ip link set lo up 2>/dev/null || true
 
