@@ -168,7 +168,7 @@ void AppDelegate::setUpStatusItem() {
     connect(&m_store, &StowbayStore::refusedWhenFull, m_statusItem, [this](int count) {
         if (m_controller->state() == StowbayPanelController::State::expanded)
             m_controller->content()->showNotice(
-                QStringLiteral("Stowbay is full: %1 not added.").arg(filesText(count)));
+                QStringLiteral("Stowbay is full: %1 not added.").arg(StowbayContentView::filesText(count)));
         else
             m_statusItem->showMessage(QStringLiteral("Stowbay is full"), refusedText(count),
                                       QSystemTrayIcon::Information);
@@ -187,7 +187,8 @@ void AppDelegate::menuNeedsUpdate() {
 void AppDelegate::itemsChanged() {
     const QList<StowbayItem> &items = m_store.items();
     m_statusItem->setToolTip(items.isEmpty() ? QStringLiteral("Stowbay")
-                                             : QStringLiteral("Stowbay — ") + filesText(int(items.size())));
+                                             : QStringLiteral("Stowbay — ") +
+                                                   StowbayContentView::filesText(int(items.size())));
     m_clearItem->setEnabled(std::any_of(items.begin(), items.end(), [](const auto &i) { return !i.pinned; }));
 }
 
@@ -239,10 +240,6 @@ QString AppDelegate::refusedText(int count) {
         .arg(StowbayStore::capacity)
         .arg(QLocale().toString(count),
              count == 1 ? QStringLiteral("file was") : QStringLiteral("files were"));
-}
-
-QString AppDelegate::filesText(int count) {
-    return QLocale().toString(count) + (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
 }
 
 QIcon AppDelegate::statusItemImage() {

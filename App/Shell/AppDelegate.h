@@ -66,8 +66,6 @@ public:
     static QIcon statusItemImage();
     // What the tray says when `count` files did not fit on a full stowbay.
     static QString refusedText(int count);
-    // "1 file", "3 files".
-    static QString filesText(int count);
 
 private:
     void setActivationPolicyAccessory();

@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -285,6 +286,10 @@ QString StowbayContentView::title(int count) {
     return QString::number(count) + QStringLiteral(" item") + (count == 1 ? QString() : QStringLiteral("s"));
 }
 
+QString StowbayContentView::filesText(int count) {
+    return QLocale().toString(count) + (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+}
+
 QString StowbayContentView::title(int count, int selected) {
     if (selected == 0) return title(count);
     return QStringLiteral("%1 of %2 selected").arg(selected).arg(count);
@@ -329,9 +334,7 @@ bool StowbayContentView::activateFocusedControl(QKeyEvent *event) {
     if (focus == m_dragAll) {
         const QList<QUuid> all = m_interaction.dragIDs(std::nullopt);
         const int copied = int(m_interaction.urls(all).size());
-        if (m_interaction.copyFiles(all))
-            showNotice(copied == 1 ? QStringLiteral("1 file copied")
-                                   : QStringLiteral("%1 files copied").arg(copied));
+        if (m_interaction.copyFiles(all)) showNotice(filesText(copied) + QStringLiteral(" copied"));
         return true;
     }
     return false;
@@ -401,7 +404,7 @@ void StowbayContentView::itemsChanged() {
     // Said once in the header, where a screen reader reads it too; a removal can be undone.
     const int added = int(items.size()) - std::exchange(m_shownCount, int(items.size()));
     if (added > 0)
-        showNotice(added == 1 ? QStringLiteral("1 file added") : QStringLiteral("%1 files added").arg(added));
+        showNotice(filesText(added) + QStringLiteral(" added"));
     else if (added < 0)
         showUndo(m_clearing ? QStringLiteral("Cleared") : QStringLiteral("%1 removed").arg(-added),
                  m_clearing);

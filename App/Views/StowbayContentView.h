@@ -38,6 +38,8 @@ public:
     // "Stowbay" when empty, else "1 item", "2 items", ...; "2 of 5 selected" while rows are selected.
     static QString title(int count);
     static QString title(int count, int selected);
+    // "1 file", "3 files": how the panel and the tray count files.
+    static QString filesText(int count);
     // Says `text` in the header for a few seconds (`ms`), in place of the count.
     void showNotice(const QString &text, int ms = noticeMs);
     // Says what a removal did, with "Undo" beside it for a few seconds; with `holdOpen` the panel
