@@ -78,7 +78,7 @@ HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QW
     row->addWidget(m_change, 0, Qt::AlignVCenter);
 
     m_reset = new QToolButton(this);
-    m_reset->setText(QStringLiteral("Reset"));
+    m_reset->setText(QStringLiteral("&Reset"));
     connect(m_reset, &QToolButton::clicked, this, &HotkeyRecorder::reset);
     row->addWidget(m_reset, 0, Qt::AlignVCenter);
 
@@ -179,5 +179,6 @@ void HotkeyRecorder::hideEvent(QHideEvent *event) {
 
 void HotkeyRecorder::updateTexts() {
     m_shortcut->setText(m_recording ? QStringLiteral("Press a shortcut…") : m_settings.hotkeyDisplay());
-    m_change->setText(m_recording ? QStringLiteral("Cancel") : QStringLiteral("Change"));
+    // Alt+C and Alt+R reach them from anywhere in the window.
+    m_change->setText(m_recording ? QStringLiteral("Cancel") : QStringLiteral("&Change"));
 }

@@ -2,10 +2,12 @@
 
 #include "Session/DesktopSession.h"
 #include "Settings/HotkeyRecorder.h"
+#include "X11/KeyCodes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -15,6 +17,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 namespace {
@@ -73,7 +76,7 @@ QComboBox *SettingsView::picker(E current, Setter set, Signal changed) {
 }
 
 SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidget *parent)
-    : QWidget(parent), m_settings(settings) {
+    : QWidget(parent), m_settings(settings), m_hotKeys(hotKeys) {
     // The sections stand in a page that scrolls when the screen is shorter than the page.
     setFixedWidth(contentSize.width());
     auto *outer = new QVBoxLayout(this);
@@ -124,6 +127,10 @@ SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidge
     QGroupBox *shortcut = section(QStringLiteral("Shortcut"), this);
     m_recorder = new HotkeyRecorder(m_settings, hotKeys, shortcut);
     formOf(shortcut)->addRow(m_recorder);
+    m_shortcutNote = caption(QString(), shortcut);
+    m_shortcutNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    formOf(shortcut)->addRow(m_shortcutNote);
+    connect(&hotKeys, &HotKeyManager::desktopTriggerChanged, this, &SettingsView::updateShortcutNote);
     layout->addWidget(shortcut);
 
     QGroupBox *general = section(QStringLiteral("General"), this);
@@ -157,6 +164,37 @@ void SettingsView::updateFromSettings() {
     m_sensitivity->setEnabled(m_settings.openMode() == OpenMode::shake);
     const QSignalBlocker blocker(m_keepOnQuit);
     m_keepOnQuit->setChecked(m_settings.keepOnQuit());
+    updateShortcutNote();
+}
+
+void SettingsView::updateShortcutNote() {
+    const QString trigger = m_hotKeys.desktopTrigger();
+    if (!trigger.isEmpty()) {
+        m_shortcutNote->setText(
+            QStringLiteral("Your desktop gives Stowbay the keys %1. You can change them in the desktop's "
+                           "keyboard settings.")
+                .arg(trigger));
+    } else if (!m_hotKeys.reachesEveryWindow()) {
+        // sway's words for the keys: Mod1 is Alt, Mod4 Super.
+        QStringList keys;
+        const quint32 modifiers = m_settings.hotkeyModifiers();
+        if (modifiers & AppSettings::controlKey) keys << QStringLiteral("Ctrl");
+        if (modifiers & AppSettings::optionKey) keys << QStringLiteral("Mod1");
+        if (modifiers & AppSettings::shiftKey) keys << QStringLiteral("Shift");
+        if (modifiers & AppSettings::commandKey) keys << QStringLiteral("Mod4");
+        keys << KeyCodes::keysymName(m_settings.hotkeyKeyCode());
+        // The program by its name where the desktop finds it by that name.
+        const QString program = QCoreApplication::applicationFilePath();
+        const QString name = QFileInfo(program).fileName();
+        const QString command = QStandardPaths::findExecutable(name) == program ? name : program;
+        m_shortcutNote->setText(
+            QStringLiteral(
+                "This desktop passes the shortcut to Stowbay only from some windows. To use it "
+                "everywhere, bind it to \"%1 toggle\" in the desktop's keyboard settings; in sway's "
+                "configuration:\nbindsym %2 exec %1 toggle")
+                .arg(command, keys.join(QLatin1Char('+'))));
+    }
+    m_shortcutNote->setVisible(!trigger.isEmpty() || !m_hotKeys.reachesEveryWindow());
 }
 
 void SettingsView::setLaunchAtLogin(bool enabled) {

@@ -37,6 +37,9 @@ public:
     QCheckBox *launchAtLoginToggle() const { return m_launchAtLogin; }
     QLabel *loginErrorText() const { return m_loginError; }
     HotkeyRecorder *recorder() const { return m_recorder; }
+    // Under the shortcut, where the desktop has a say in it: the keys it gave, or the line that
+    // binds `stowbay toggle` in its configuration.
+    QLabel *shortcutNote() const { return m_shortcutNote; }
 
     QSize sizeHint() const override;
 
@@ -50,6 +53,7 @@ private:
     QComboBox *picker(E current, Setter set, Signal changed);
     void setLaunchAtLogin(bool enabled);
     void updateFromSettings();
+    void updateShortcutNote();
 
     AppSettings &m_settings;
     QWidget *m_page = nullptr;
@@ -59,7 +63,9 @@ private:
     QComboBox *m_afterDrag = nullptr;
     QComboBox *m_autoClear = nullptr;
     QCheckBox *m_keepOnQuit = nullptr;
+    HotKeyManager &m_hotKeys;
     HotkeyRecorder *m_recorder = nullptr;
+    QLabel *m_shortcutNote = nullptr;
     QCheckBox *m_launchAtLogin = nullptr;
     QLabel *m_loginError = nullptr;
 };

@@ -3,7 +3,12 @@
 #include <QPointer>
 
 HotKeyManager::HotKeyManager(GlobalHotKeys &platform, QObject *parent)
-    : QObject(parent), m_platform(platform) {}
+    : QObject(parent), m_platform(platform) {
+    QPointer<HotKeyManager> self(this);
+    m_platform.installChangeHandler([self] {
+        if (self) emit self->desktopTriggerChanged();
+    });
+}
 
 HotKeyManager &HotKeyManager::shared() {
     static HotKeyManager *instance = new HotKeyManager;

@@ -33,6 +33,16 @@ public:
     void resume();
     bool isSuspended() const { return m_suspended; }
 
+    // Where the desktop holds the shortcut for Stowbay, the keys it gave, in its own words (the
+    // user may change them in the desktop's settings); empty where Stowbay holds it itself.
+    QString desktopTrigger() const { return m_platform.desktopTrigger(); }
+    // False where the shortcut reaches Stowbay only from some programs' windows: the desktop then
+    // has to be told to run `stowbay toggle` for it.
+    bool reachesEveryWindow() const { return m_platform.reachesEveryWindow(); }
+
+signals:
+    void desktopTriggerChanged();
+
 private:
     void installHandlerIfNeeded();
 

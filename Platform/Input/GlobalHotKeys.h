@@ -1,6 +1,7 @@
 // One system-wide key combination for the program, and the report of its presses.
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 #include <functional>
 #include <optional>
@@ -19,6 +20,16 @@ public:
     // case nothing is held.
     virtual std::optional<Ref> registerHotKey(quint32 keyCode, quint32 modifiers) = 0;
     virtual void unregisterHotKey(Ref ref) = 0;
+
+    // Where the desktop holds the combination for the program (a Wayland desktop's shortcut
+    // service), the keys it gave, in its own words; the user may change them in the desktop's
+    // settings. Empty where the program holds the combination itself.
+    virtual QString desktopTrigger() const { return {}; }
+    // False where no program's combination reaches it from every window (a Wayland desktop with
+    // no shortcut service: there keys reach the program only from X11 windows).
+    virtual bool reachesEveryWindow() const { return true; }
+    // `onChange` is called on the main thread when either of the two above changes.
+    virtual void installChangeHandler(std::function<void()> onChange) { (void)onChange; }
 
     static GlobalHotKeys &system();
 };

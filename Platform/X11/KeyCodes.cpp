@@ -96,3 +96,9 @@ std::optional<quint32> KeyCodes::virtualKeyOfX11Keycode(quint32 x11Keycode) {
         if (k.keysym == sym) return k.virtualKey;
     return std::nullopt;
 }
+
+QString KeyCodes::keysymName(quint32 virtualKey) {
+    const std::optional<quint32> sym = keysym(virtualKey);
+    const char *name = sym ? XKeysymToString(*sym) : nullptr;
+    return name ? QString::fromLatin1(name) : QString();
+}

@@ -2,6 +2,7 @@
 // use; these map them onto X keysyms and Qt keys and back.
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 #include <optional>
 
@@ -9,6 +10,9 @@ namespace KeyCodes {
 
 // The X keysym of the key, or nullopt for a code no key has.
 std::optional<quint32> keysym(quint32 virtualKey);
+// The keysym's name, as desktops' key bindings name the key ("s", "F5", "Return"); empty for a code
+// no key has.
+QString keysymName(quint32 virtualKey);
 // The Qt::Key of the key; keypad keys share theirs with the main block (Qt adds KeypadModifier).
 std::optional<int> qtKey(quint32 virtualKey);
 bool isKeypad(quint32 virtualKey);

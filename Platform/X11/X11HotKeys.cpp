@@ -96,8 +96,3 @@ void X11HotKeys::handleEvent(XEvent &event) {
         }
     }
 }
-
-GlobalHotKeys &GlobalHotKeys::system() {
-    static X11HotKeys *hotKeys = new X11HotKeys;
-    return *hotKeys;
-}

@@ -4,6 +4,7 @@
 #include "Panel/StowbayPanelController.h"
 #include "Session/DesktopSession.h"
 #include "Session/SingleInstance.h"
+#include "Settings/SettingsView.h"
 #include "TestSupport.h"
 #include "Triggers/EdgeTrigger.h"
 
@@ -126,6 +127,51 @@ private slots:
         const int presses = output.count("pressed");
         QVERIFY(input({edgePoint, "down", "up"})); // reaches the program below
         QTRY_COMPARE_WITH_TIMEOUT(output.count("pressed"), presses + 1, timeoutMs);
+    }
+
+    // The shortcut, given by the desktop's shortcut service, works while a native program has the
+    // keyboard; keys recorded anew in the settings window work at once.
+    void desktopShortcut() {
+        if (DesktopSession::current().compositor != DesktopSession::Compositor::kwin)
+            QSKIP("only KDE's portal offers the shortcut service headless: elsewhere `toggle` stands for it");
+        QProcess source;
+        QByteArray output;
+        connect(&source, &QProcess::readyReadStandardOutput, this,
+                [&] { output += source.readAllStandardOutput(); });
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "wayland");
+        source.setProcessEnvironment(environment);
+        source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
+                     {"text", "0", "0", "0", "0"});
+        const auto stop = qScopeGuard([&] { source.kill(), source.waitForFinished(); });
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready"), timeoutMs);
+        const QRect panel = StowbayPanelController::expandedFrame(
+            QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        const QString ctrlAltS = "key 29 56 31", ctrlAltD = "key 29 56 32", altC = "key 56 46",
+                      escape = "key 1";
+
+        QVERIFY(input({QPoint(200, 300), "down", "up"})); // the native program takes the keyboard
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("pressed"), timeoutMs);
+        if (shows(panel)) stowbay({"toggle"}); // still open after the last row's drop
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
+        QVERIFY(input({ctrlAltS}));
+        QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
+        QVERIFY(input({ctrlAltS}));
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
+
+        const auto settingsShown = [&] {
+            const QList<QRect> windows = windowsOf(m_stowbay.processId());
+            return std::any_of(windows.begin(), windows.end(),
+                               [](const QRect &r) { return r.width() == SettingsView::contentSize.width(); });
+        };
+        QCOMPARE(stowbay({"settings"}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(settingsShown(), timeoutMs);
+        QVERIFY(input({"wait 500", altC, "wait 300", ctrlAltD, "wait 300", escape}));
+        QTRY_VERIFY_WITH_TIMEOUT(!settingsShown(), timeoutMs);
+        QVERIFY(input({QPoint(200, 300), "down", "up", "wait 300", ctrlAltD}));
+        QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
+        QCOMPARE(stowbay({"toggle"}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
     }
 };
 

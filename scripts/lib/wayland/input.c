@@ -1,7 +1,8 @@
 /* Pointer input for a headless compositor, through its virtual input: KWin's fake input (which
  * KWin offers when started with KWIN_WAYLAND_NO_PERMISSION_CHECKS=1) or wlroots' virtual pointer.
- * Reads one command a line on stdin: "abs X Y", "down", "up", "wait MS"; prints "ready" first and
- * "done LINE" after each command.   usage: input WIDTH HEIGHT */
+ * Reads one command a line on stdin: "abs X Y", "down", "up", "wait MS", and on KWin "key CODE..."
+ * (evdev key codes pressed in order, released in reverse); prints "ready" first and "done LINE"
+ * after each command.   usage: input WIDTH HEIGHT */
 #include "fake-input-client.h"
 #include "wlr-virtual-pointer-client.h"
 #include <stdio.h>
@@ -57,6 +58,11 @@ int main(int argc, char **argv) {
         } else if (pressed || !strcmp(line, "up")) {
             if (kwin) org_kde_kwin_fake_input_button(kwin, 0x110 /* BTN_LEFT */, pressed);
             else zwlr_virtual_pointer_v1_button(wlr, now(), 0x110, pressed);
+        } else if (kwin && !strncmp(line, "key ", 4)) {
+            int keys[8], count = 0, used = 0;
+            for (const char *at = line + 4; count < 8 && sscanf(at, "%d%n", &keys[count], &used) == 1; at += used)
+                org_kde_kwin_fake_input_keyboard_key(kwin, keys[count++], 1);
+            while (count > 0) org_kde_kwin_fake_input_keyboard_key(kwin, keys[--count], 0);
         } else if (sscanf(line, "wait %d", &x) == 1) {
             usleep(x * 1000);
         } else if (strcmp(line, "quit")) {

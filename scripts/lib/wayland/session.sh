@@ -134,6 +134,21 @@ if ! waitfor 10 grep -q ready "$WL_LOGS/input.log"; then
     exit 1
 fi
 log "$which: input ready"
+if [ "$which" = kwin ]; then
+    # The desktop's portal, which gives programs their global shortcuts: KDE's back end, then
+    # the portal in front of it.
+    dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XDG_CURRENT_DESKTOP XDG_RUNTIME_DIR HOME \
+        >/dev/null 2>&1 || true
+    answers() { gdbus introspect --session -d "$1" -o /org/freedesktop/portal/desktop; }
+    QT_QPA_PLATFORM=wayland $(compgen -G "/usr/lib/*/libexec/xdg-desktop-portal-kde" | head -1) \
+        >"$WL_LOGS/portal-kde.log" 2>&1 &
+    pids+=($!)
+    waitfor 10 answers org.freedesktop.impl.portal.desktop.kde
+    /usr/libexec/xdg-desktop-portal --replace >"$WL_LOGS/portal.log" 2>&1 &
+    pids+=($!)
+    waitfor 10 answers org.freedesktop.portal.Desktop || echo "session.sh: no portal on $which" >&2
+    log "$which: portal ready"
+fi
 "$@" &
 pids+=($!)
 status=0

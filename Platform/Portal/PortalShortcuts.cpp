@@ -1,0 +1,295 @@
+#include "Portal/PortalShortcuts.h"
+
+#include "Session/DesktopSession.h"
+#include "X11/KeyCodes.h"
+#include "X11/X11HotKeys.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+namespace {
+const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString desktopPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+// The one shortcut the program asks for.
+const QString shortcutId = QStringLiteral("toggle");
+
+// A response from a request object, handed to a function; it goes when it has answered.
+class PortalRequest : public QObject {
+    Q_OBJECT
+public:
+    explicit PortalRequest(std::function<void(uint, const QVariantMap &)> answer, QObject *parent)
+        : QObject(parent), m_answer(std::move(answer)) {}
+public slots:
+    void response(uint code, const QVariantMap &results) {
+        if (m_answered) return;
+        m_answered = true;
+        m_answer(code, results);
+        deleteLater();
+    }
+
+private:
+    std::function<void(uint, const QVariantMap &)> m_answer;
+    bool m_answered = false;
+};
+
+QString handleOf(const QVariant &value) {
+    // Sent as a string by the interface's first version, as an object path by some services.
+    return value.userType() == qMetaTypeId<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path()
+                                                              : value.toString();
+}
+} // namespace
+
+QDBusArgument &operator<<(QDBusArgument &argument, const PortalShortcut &shortcut) {
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, PortalShortcut &shortcut) {
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+PortalShortcuts::PortalShortcuts(GlobalHotKeys &fallback, const QDBusConnection &bus, QObject *parent)
+    : QObject(parent), m_fallback(fallback), m_bus(bus) {
+    qDBusRegisterMetaType<PortalShortcut>();
+    qDBusRegisterMetaType<PortalShortcutList>();
+    if (!m_bus.isConnected()) {
+        m_service = Service::absent;
+        return;
+    }
+    m_bus.connect(service, desktopPath, shortcutsInterface, QStringLiteral("Activated"), this,
+                  SLOT(activated(QDBusMessage)));
+    m_bus.connect(service, desktopPath, shortcutsInterface, QStringLiteral("ShortcutsChanged"), this,
+                  SLOT(shortcutsChanged(QDBusMessage)));
+    // Whether the desktop offers the service at all: a desktop may start its portal on this
+    // first call, so the answer comes later.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, desktopPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << shortcutsInterface << QStringLiteral("version");
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        const QDBusPendingReply<QDBusVariant> reply = *call;
+        call->deleteLater();
+        serviceAnswered(!reply.isError() && reply.value().variant().toUInt() >= 1);
+    });
+}
+
+PortalShortcuts::~PortalShortcuts() {
+    closeSession();
+}
+
+bool PortalShortcuts::installPressHandler(std::function<void()> onPress) {
+    m_onPress = onPress;
+    return m_fallback.installPressHandler(std::move(onPress)) || m_service != Service::absent;
+}
+
+std::optional<GlobalHotKeys::Ref> PortalShortcuts::registerHotKey(quint32 keyCode, quint32 modifiers) {
+    ++m_ref;
+    m_wanted = {keyCode, modifiers};
+    // Until the service has it, the combination is held on the X server.
+    holdOnServer();
+    if (m_service == Service::offered) openSession();
+    if (m_service == Service::absent && !m_serverRef) {
+        m_wanted.reset();
+        return std::nullopt;
+    }
+    return m_ref;
+}
+
+void PortalShortcuts::unregisterHotKey(Ref ref) {
+    if (ref != m_ref || !m_wanted) return;
+    m_wanted.reset();
+    releaseServerHold();
+    closeSession();
+    if (!m_trigger.isEmpty()) {
+        m_trigger.clear();
+        changed();
+    }
+}
+
+QString PortalShortcuts::preferredTrigger(quint32 keyCode, quint32 modifiers) {
+    QStringList parts;
+    if (modifiers & 0x1000) parts << QStringLiteral("CTRL");
+    if (modifiers & 0x800) parts << QStringLiteral("ALT");
+    if (modifiers & 0x200) parts << QStringLiteral("SHIFT");
+    if (modifiers & 0x100) parts << QStringLiteral("LOGO");
+    const QString key = KeyCodes::keysymName(keyCode);
+    if (key.isEmpty()) return {};
+    parts << key;
+    return parts.join(QLatin1Char('+'));
+}
+
+void PortalShortcuts::serviceAnswered(bool offered) {
+    m_service = offered ? Service::offered : Service::absent;
+    if (offered && m_wanted) openSession();
+    changed();
+}
+
+void PortalShortcuts::openSession() {
+    // One session opens at a time: the answer to it opens the next, for the latest combination.
+    if (m_opening) return;
+    closeSession();
+    const std::pair<quint32, quint32> combination = *m_wanted;
+    // The session is named after the combination: the desktop keeps what the user makes of the
+    // shortcut across restarts, and a newly recorded combination starts afresh.
+    const QString token = QStringLiteral("stowbay_%1_%2").arg(combination.first).arg(combination.second);
+    QVariantMap options{{QStringLiteral("session_handle_token"), token},
+                        // Some services register the shortcuts given here, and then bind none of
+                        // those given to BindShortcuts.
+                        {QStringLiteral("shortcuts"), QVariant::fromValue(shortcutList())}};
+    m_opening = true;
+    request(QStringLiteral("CreateSession"), {}, options,
+            [this, combination](uint code, const QVariantMap &results) {
+                m_opening = false;
+                const QString handle =
+                    code == 0 ? handleOf(results.value(QStringLiteral("session_handle"))) : QString();
+                if (m_wanted != combination) {
+                    // Opened for a combination given up meanwhile.
+                    if (!handle.isEmpty())
+                        m_bus.asyncCall(QDBusMessage::createMethodCall(
+                            service, handle, QStringLiteral("org.freedesktop.portal.Session"),
+                            QStringLiteral("Close")));
+                    if (m_wanted) openSession();
+                    return;
+                }
+                m_session = handle;
+                if (m_session.isEmpty()) return; // refused: the hold on the X server stays
+                m_bus.connect(service, m_session, QStringLiteral("org.freedesktop.portal.Session"),
+                              QStringLiteral("Closed"), this, SLOT(sessionClosed()));
+                // A desktop that already holds the shortcut for this session is not asked again: binding
+                // may open its settings for the user to confirm.
+                request(QStringLiteral("ListShortcuts"), {QDBusObjectPath(m_session)}, {},
+                        [this, handle](uint listed, const QVariantMap &list) {
+                            if (m_session != handle) return;
+                            const auto shortcuts =
+                                qdbus_cast<PortalShortcutList>(list.value(QStringLiteral("shortcuts")));
+                            const bool held =
+                                std::any_of(shortcuts.begin(), shortcuts.end(),
+                                            [](const PortalShortcut &s) { return s.id == shortcutId; });
+                            if (listed == 0 && held)
+                                bound(shortcuts);
+                            else
+                                bindShortcut();
+                        });
+            });
+}
+
+void PortalShortcuts::bindShortcut() {
+    const QString handle = m_session;
+    request(QStringLiteral("BindShortcuts"),
+            {QDBusObjectPath(handle), QVariant::fromValue(shortcutList()), QString()}, {},
+            [this, handle](uint code, const QVariantMap &results) {
+                if (m_session != handle || code != 0) return;
+                bound(qdbus_cast<PortalShortcutList>(results.value(QStringLiteral("shortcuts"))));
+            });
+}
+
+void PortalShortcuts::bound(const PortalShortcutList &shortcuts) {
+    for (const PortalShortcut &s : shortcuts) {
+        if (s.id != shortcutId) continue;
+        // The desktop has it now: holding it on the X server too would take it from programs
+        // there while the desktop may have given it other keys.
+        releaseServerHold();
+        m_trigger = s.properties.value(QStringLiteral("trigger_description")).toString();
+        if (m_trigger.isEmpty())
+            m_trigger = s.properties.value(QStringLiteral("preferred_trigger")).toString();
+        changed();
+        return;
+    }
+}
+
+void PortalShortcuts::closeSession() {
+    if (m_session.isEmpty()) return;
+    m_bus.disconnect(service, m_session, QStringLiteral("org.freedesktop.portal.Session"),
+                     QStringLiteral("Closed"), this, SLOT(sessionClosed()));
+    m_bus.asyncCall(QDBusMessage::createMethodCall(
+        service, m_session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+    m_session.clear();
+}
+
+void PortalShortcuts::sessionClosed() {
+    // The desktop ended the session (its portal restarted, say): the X server holds it again.
+    m_session.clear();
+    m_trigger.clear();
+    holdOnServer();
+    changed();
+}
+
+void PortalShortcuts::holdOnServer() {
+    releaseServerHold();
+    if (m_wanted) m_serverRef = m_fallback.registerHotKey(m_wanted->first, m_wanted->second);
+}
+
+void PortalShortcuts::releaseServerHold() {
+    if (m_serverRef) m_fallback.unregisterHotKey(*m_serverRef);
+    m_serverRef.reset();
+}
+
+void PortalShortcuts::activated(const QDBusMessage &signal) {
+    const QVariantList arguments = signal.arguments();
+    if (arguments.size() < 2 || m_session.isEmpty()) return;
+    if (handleOf(arguments[0]) == m_session && arguments[1].toString() == shortcutId && m_onPress)
+        m_onPress();
+}
+
+void PortalShortcuts::shortcutsChanged(const QDBusMessage &signal) {
+    // The user gave the shortcut other keys in the desktop's settings.
+    const QVariantList arguments = signal.arguments();
+    if (arguments.size() >= 2 && !m_session.isEmpty() && handleOf(arguments[0]) == m_session)
+        bound(qdbus_cast<PortalShortcutList>(arguments[1]));
+}
+
+void PortalShortcuts::request(const QString &method, QVariantList arguments, QVariantMap options,
+                              Answer answer) {
+    // The answer comes as a signal of a request object whose path is known before the call:
+    // listening first leaves no moment in which it could be missed.
+    const QString token = QStringLiteral("stowbay%1").arg(++m_requests);
+    QString sender = m_bus.baseService().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    auto *pending = new PortalRequest(std::move(answer), this);
+    m_bus.connect(service, path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
+                  pending, SLOT(response(uint, QVariantMap)));
+    options.insert(QStringLiteral("handle_token"), token);
+    QDBusMessage call = QDBusMessage::createMethodCall(service, desktopPath, shortcutsInterface, method);
+    arguments << options;
+    call.setArguments(arguments);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), pending);
+    connect(watcher, &QDBusPendingCallWatcher::finished, pending, [pending](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        if (w->isError()) pending->response(2, {});
+    });
+}
+
+PortalShortcutList PortalShortcuts::shortcutList() const {
+    if (!m_wanted) return {};
+    return {{shortcutId,
+             {{QStringLiteral("description"), QStringLiteral("Show or hide Stowbay")},
+              {QStringLiteral("preferred_trigger"), preferredTrigger(m_wanted->first, m_wanted->second)}}}};
+}
+
+void PortalShortcuts::changed() {
+    if (m_onChange) m_onChange();
+}
+
+GlobalHotKeys &GlobalHotKeys::system() {
+    // In a Wayland session the desktop's shortcut service, where it offers one; on X11 the X
+    // server alone.
+    static GlobalHotKeys *hotKeys = []() -> GlobalHotKeys * {
+        auto *server = new X11HotKeys;
+        if (!DesktopSession::current().isWayland()) return server;
+        return new PortalShortcuts(*server, QDBusConnection::sessionBus());
+    }();
+    return *hotKeys;
+}
+
+#include "PortalShortcuts.moc"
