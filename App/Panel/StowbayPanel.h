@@ -13,6 +13,8 @@
 class QKeyEvent;
 
 // What the panel shows: the tab or the full content, and at which edge. Every assignment notifies.
+class QMenu;
+
 class PanelModel : public QObject {
     Q_OBJECT
 public:
@@ -30,6 +32,8 @@ public:
     std::function<void()> onAddFiles;
     // "Undo" after a removal.
     std::function<void()> onUndo;
+    // The program's menu (the tray's), offered in the panel's header where no tray shows it.
+    QMenu *menu = nullptr;
 
 signals:
     void isTabChanged(bool isTab);

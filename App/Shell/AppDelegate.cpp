@@ -148,6 +148,8 @@ void AppDelegate::setUpStatusItem() {
     m_statusMenu->addAction(QStringLiteral("Quit Stowbay"), this, &AppDelegate::quitApp);
 
     m_statusItem->setContextMenu(m_statusMenu.get());
+    // Where no tray shows the icon (GNOME without an extension) the panel's header offers the menu.
+    m_controller->model().menu = m_statusMenu.get();
     // A plain click shows the panel, or folds it, as the shortcut does; the menu is on the context
     // click.
     connect(m_statusItem, &QSystemTrayIcon::activated, this,

@@ -25,6 +25,7 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVariantAnimation>
 
@@ -212,10 +213,22 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     });
     connect(&StowbayDragState::center(), &StowbayDragState::dropNotDelivered, this,
             [this] { showNotice(QString::fromUtf8(notDeliveredText)); });
+    // "⋯": the tray's menu, for desktops that show no tray icons.
+    m_menu = new TextButton;
+    m_menu->setText(QStringLiteral("⋯"));
+    m_menu->setFocusPolicy(Qt::StrongFocus);
+    m_menu->setCursor(Qt::PointingHandCursor);
+    m_menu->setAccessibleName(QStringLiteral("Menu"));
+    m_menu->setToolTip(QStringLiteral("Stowbay's menu"));
+    m_menu->hide();
+    connect(m_menu, &QAbstractButton::clicked, this, [this] {
+        if (m_model.menu) m_model.menu->popup(m_menu->mapToGlobal(QPoint(0, m_menu->height())));
+    });
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_undo);
     header->addWidget(m_clear);
+    header->addWidget(m_menu);
     column->addLayout(header);
 
     auto *zone = new QHBoxLayout;
@@ -323,7 +336,7 @@ bool StowbayContentView::activateFocusedControl(QKeyEvent *event) {
     if (!isActivation(event) || (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)))
         return false;
     QWidget *focus = focusWidget();
-    if (focus == m_clear || focus == m_undo) {
+    if (focus == m_clear || focus == m_undo || focus == m_menu) {
         static_cast<QAbstractButton *>(focus)->click();
         return true;
     }
@@ -390,6 +403,12 @@ void StowbayContentView::updateTitle() {
     for (const StowbayItem &item : m_store.items())
         selected += m_interaction.selection().contains(item.id);
     m_title->setText(notice ? m_notice : title(int(m_store.items().size()), selected));
+}
+
+void StowbayContentView::showEvent(QShowEvent *event) {
+    // A tray may have come or gone since the panel was last open.
+    m_menu->setVisible(m_model.menu && !QSystemTrayIcon::isSystemTrayAvailable());
+    QWidget::showEvent(event);
 }
 
 void StowbayContentView::setTargeted(bool targeted) {

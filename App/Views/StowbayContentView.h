@@ -63,6 +63,8 @@ public:
     QLabel *titleLabel() const { return m_title; }
     QAbstractButton *clearButton() const { return m_clear; }
     QAbstractButton *undoButton() const { return m_undo; }
+    // The program's menu, in the header while no tray is there to show it.
+    QAbstractButton *menuButton() const { return m_menu; }
     QWidget *dropZone() const { return m_dropZone; }
     QWidget *dragAll() const { return m_dragAll; }
     QScrollArea *list() const { return m_list; }
@@ -73,6 +75,7 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void itemsChanged();
@@ -87,6 +90,7 @@ private:
     bool m_targeted = false;
     QLabel *m_title;
     QAbstractButton *m_clear;
+    QAbstractButton *m_menu = nullptr;
     QAbstractButton *m_undo;
     QWidget *m_dropZone;
     QScrollArea *m_list;
