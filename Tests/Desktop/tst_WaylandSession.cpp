@@ -132,8 +132,8 @@ private slots:
     // The shortcut, given by the desktop's shortcut service, works while a native program has the
     // keyboard; keys recorded anew in the settings window work at once.
     void desktopShortcut() {
-        if (DesktopSession::current().compositor != DesktopSession::Compositor::kwin)
-            QSKIP("only KDE's portal offers the shortcut service headless: elsewhere `toggle` stands for it");
+        if (DesktopSession::current().compositor == DesktopSession::Compositor::sway)
+            QSKIP("sway has no shortcut service: `toggle`, bound in its configuration, stands for it");
         QProcess source;
         QByteArray output;
         connect(&source, &QProcess::readyReadStandardOutput, this,

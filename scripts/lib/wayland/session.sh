@@ -148,6 +148,13 @@ if [ "$which" = kwin ]; then
     pids+=($!)
     waitfor 10 answers org.freedesktop.portal.Desktop || echo "session.sh: no portal on $which" >&2
     log "$which: portal ready"
+elif [ "$which" = mutter ]; then
+    # GNOME's own portal has no shortcut service yet (GNOME Shell would be its back end): a
+    # stand-in of the portal's interface that takes the keys the input driver presses.
+    /usr/bin/python3 "$here/shortcut-service.py" "$WL_LOGS/input.log" >"$WL_LOGS/shortcut-service.log" 2>&1 &
+    pids+=($!)
+    waitfor 10 grep -q ready "$WL_LOGS/shortcut-service.log" || echo "session.sh: no shortcut service" >&2
+    log "$which: shortcut service ready"
 fi
 "$@" &
 pids+=($!)
