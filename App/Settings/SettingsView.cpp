@@ -175,13 +175,13 @@ void SettingsView::updateShortcutNote() {
                            "keyboard settings.")
                 .arg(trigger));
     } else if (!m_hotKeys.reachesEveryWindow()) {
-        // sway's words for the keys: Mod1 is Alt, Mod4 Super.
+        // The keys as sway's configuration names them.
         QStringList keys;
         const quint32 modifiers = m_settings.hotkeyModifiers();
         if (modifiers & AppSettings::controlKey) keys << QStringLiteral("Ctrl");
-        if (modifiers & AppSettings::optionKey) keys << QStringLiteral("Mod1");
+        if (modifiers & AppSettings::optionKey) keys << QStringLiteral("Alt");
         if (modifiers & AppSettings::shiftKey) keys << QStringLiteral("Shift");
-        if (modifiers & AppSettings::commandKey) keys << QStringLiteral("Mod4");
+        if (modifiers & AppSettings::commandKey) keys << QStringLiteral("Super");
         keys << KeyCodes::keysymName(m_settings.hotkeyKeyCode());
         // The program by its name where the desktop finds it by that name.
         const QString program = QCoreApplication::applicationFilePath();
