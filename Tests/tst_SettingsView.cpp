@@ -25,6 +25,13 @@ public:
     bool installPressHandler(std::function<void()> handler) override { return onPress = handler, true; }
     std::optional<Ref> registerHotKey(quint32, quint32) override { return ++held; }
     void unregisterHotKey(Ref) override { --held; }
+    // What a Wayland desktop says of it.
+    QString trigger;
+    bool everywhere = true;
+    std::function<void()> onChange;
+    QString desktopTrigger() const override { return trigger; }
+    bool reachesEveryWindow() const override { return everywhere; }
+    void installChangeHandler(std::function<void()> handler) override { onChange = handler; }
 };
 
 struct Fixture {
@@ -155,6 +162,25 @@ private slots:
         QVERIFY(!view.launchAtLoginToggle()->isChecked());
         QVERIFY(!view.loginErrorText()->isHidden() && !view.loginErrorText()->text().isEmpty());
         blocker.remove();
+    }
+
+    // Where keys reach Stowbay only from some windows the note gives sway's binding line, with the
+    // recorded keys; once the desktop holds the shortcut, the keys it gave.
+    void shortcutNoteFollowsTheDesktop() {
+        Fixture f;
+        f.platform.everywhere = false;
+        SettingsView view(f.settings, f.hotKeys);
+        QVERIFY(!view.shortcutNote()->isHidden());
+        QVERIFY2(view.shortcutNote()->text().contains("\nbindsym Ctrl+Alt+s exec "),
+                 qPrintable(view.shortcutNote()->text()));
+        f.platform.everywhere = true;
+        f.platform.trigger = "Ctrl+Alt+D";
+        f.platform.onChange();
+        QVERIFY(view.shortcutNote()->text().contains("Ctrl+Alt+D") &&
+                !view.shortcutNote()->text().contains("bindsym"));
+        f.platform.trigger.clear();
+        f.platform.onChange();
+        QVERIFY(view.shortcutNote()->isHidden()); // as in an X11 session
     }
 
     void pressReachesTheHandlerOnALaterTurn() {
