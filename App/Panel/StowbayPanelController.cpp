@@ -8,8 +8,10 @@
 #include "Views/StowbayRootView.h"
 
 #include "Files/Pasteboard.h"
+#include "Session/DesktopSession.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
@@ -84,10 +86,14 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
         if (self) self->undo();
     };
     m_background->onEnter = [self] {
-        if (self && self->m_state == State::tab) self->present(false);
+        if (!self) return;
+        self->m_pointerAtExit.reset();
+        if (self->m_state == State::tab) self->present(false);
     };
     m_background->onExit = [self] {
-        if (!self || self->m_state != State::expanded) return;
+        if (!self) return;
+        self->m_pointerAtExit = self->mouseLocation();
+        if (self->m_state != State::expanded) return;
         self->settle();
         if (!self->m_pinnedOpen) self->scheduleCollapse(1.2);
     };
@@ -385,11 +391,17 @@ void StowbayPanelController::collapseTimerFired() {
     if (m_state != State::expanded || m_pinnedOpen) return;
     // Files hovering over the panel keep it open too: in a Wayland session nothing else tells of
     // a drag from another program, nor where the pointer is while it lasts.
-    if ((m_isDragActive && m_isDragActive()) || StowbayDragState::internalActive || content()->targeted())
+    // A menu of the panel's keeps it open too.
+    const QPoint pointer = mouseLocation();
+    // In a Wayland session the pointer's place is known only while it is over X11 windows: said to
+    // be inside the panel, unmoved since it left it, it has gone where Stowbay cannot see.
+    const bool pointerGone = DesktopSession::current().isWayland() && m_pointerAtExit == pointer &&
+                             m_panel->geometry().contains(pointer);
+    if ((m_isDragActive && m_isDragActive()) || StowbayDragState::internalActive || content()->targeted() ||
+        QApplication::activePopupWidget())
         scheduleCollapse(1.0);
-    else if (m_panel->geometry()
-                 .adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel)
-                 .contains(mouseLocation()))
+    else if (!pointerGone &&
+             m_panel->geometry().adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel).contains(pointer))
         scheduleCollapse(1.5);
     else if (m_root->hasContent() && content()->holdsPanelOpen())
         scheduleCollapse(1.0); // the panel waits while it offers to undo a removal

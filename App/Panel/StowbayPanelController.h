@@ -15,6 +15,7 @@
 #include <QRect>
 #include <QScreen>
 #include <functional>
+#include <optional>
 
 class QAbstractAnimation;
 class QKeyEvent;
@@ -122,6 +123,8 @@ private:
     StowbayInteraction &m_interaction;
     AppSettings &m_settings;
     std::function<bool()> m_isDragActive;
+    // Where the pointer was said to be when it last left the panel (none since it came back).
+    std::optional<QPoint> m_pointerAtExit;
     PanelModel m_model;
     StowbayPanel *m_panel = nullptr;
     StowbayBackgroundView *m_background = nullptr;

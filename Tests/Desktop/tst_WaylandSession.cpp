@@ -152,7 +152,8 @@ private slots:
 
         QVERIFY(input({QPoint(200, 300), "down", "up"})); // the native program takes the keyboard
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("pressed"), timeoutMs);
-        if (shows(panel)) stowbay({"toggle"}); // still open after the last row's drop
+        // Left open by the last row's drop, the panel folds once the pointer has left it for the
+        // native program, where Stowbay cannot see it.
         QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
         QVERIFY(input({ctrlAltS}));
         QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
