@@ -1,8 +1,10 @@
 #include "X11/X11DragInput.h"
 
 #include "Input/PanelWindows.h"
+#include "Session/DesktopSession.h"
 
 #include <QByteArray>
+#include <QTimer>
 #include <QUrl>
 
 // Xlib after Qt: its macros (None, CursorShape, ...) would break Qt's headers.
@@ -21,6 +23,8 @@ constexpr long maxListLength = 1 << 20;
 constexpr int maxWindowDepth = 6;
 // How many times the contents of one drag are asked for before they stay unknown.
 constexpr int maxAttempts = 40;
+// How long the window that introduces us to sway stays up once mapped: the compositor's turn.
+constexpr int greetingMs = 200;
 } // namespace
 
 X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
@@ -54,7 +58,30 @@ X11DragInput::X11DragInput(QObject *parent) : QObject(parent) {
     } else {
         m_xiOpcode = -1;
     }
+    if (DesktopSession::current().isWayland() &&
+        DesktopSession::current().compositor == DesktopSession::Compositor::sway)
+        joinCompositorDrags();
     XFlush(m_display);
+}
+
+// sway tells XWayland of its seat, and with it of every drag (the XdndSelection then changes
+// hands at each one), only when an X11 window first gets the keyboard. The panel's windows never
+// take it, so until the user happens to focus some X11 program no drag would reach us. A plain
+// override-redirect window takes the keyboard the moment sway maps it: one pixel off the screen,
+// for an instant, after which sway hands the keyboard back to the window that had it.
+void X11DragInput::joinCompositorDrags() {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    const Window greeter = XCreateWindow(m_display, m_root, -1, -1, 1, 1, 0, CopyFromParent, InputOutput,
+                                         CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapWindow(m_display, greeter);
+    // Mapped once the server has answered; what the round trip read is handled as usual.
+    XSync(m_display, False);
+    m_connection.processQueuedLater();
+    QTimer::singleShot(greetingMs, this, [this, greeter] {
+        XDestroyWindow(m_display, greeter);
+        XFlush(m_display);
+    });
 }
 
 X11DragInput::~X11DragInput() = default;

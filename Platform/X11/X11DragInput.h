@@ -8,6 +8,8 @@
 //   motions, until it answers. Until the answer is in, the contents are not known. Each drag's
 //   answers come to a window of that drag's own, so a late answer, or none, from an earlier
 //   drag's source never counts for a later drag.
+// - In a sway session the compositor hands its drags to X11 programs only once one of their
+//   windows has had the keyboard: see joinCompositorDrags.
 // - Mouse: XInput2 raw button and motion events on the root window, which arrive even while a drag
 //   source holds the pointer grab; motion is asked for only while it is of use (see
 //   updateMotionSelection). They carry no position: the pointer is queried when one is needed.
@@ -58,6 +60,7 @@ private:
     };
 
     void handleEvent(_XEvent &event);
+    void joinCompositorDrags();
     void dragPasteboardChanged(unsigned long owner);
     void askForContents(unsigned long time);
     enum class Answer { files, noFiles, unreadable, inPieces };
