@@ -6,8 +6,8 @@
 #   scripts/lib/wayland/session.sh kwin|sway|mutter COMMAND [ARG...]
 # COMMAND sees WAYLAND_DISPLAY, DISPLAY, XAUTHORITY (mutter), XDG_RUNTIME_DIR,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE, WL_SIZE (WIDTHxHEIGHT) and
-# WL_INPUT, a FIFO that takes the commands of input.c. Logs go to ${WL_LOGS:-./wayland-logs}/NAME
-# (not under /tmp).
+# WL_INPUT, a FIFO that takes the commands of input.c (on mutter, of mutter-input.py). Logs go to
+# ${WL_LOGS:-./wayland-logs}/NAME (not under /tmp).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 which=${1:?usage: session.sh kwin|sway|mutter COMMAND...}
@@ -71,6 +71,7 @@ gen "$here/wlr-virtual-pointer.xml" wlr-virtual-pointer
 cc -O1 -I "$bin" -o "$bin/input" "$here/input.c" "$bin/fake-input.c" "$bin/wlr-virtual-pointer.c" \
     $(pkg-config --cflags --libs wayland-client)
 log "input built"
+input=("$bin/input" "$W" "$H")
 
 if [ "$which" != sway ]; then
     dbus-daemon --session --fork --print-pid --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$bin/dbus.pid"
@@ -104,6 +105,18 @@ sway)
         "${run_as[@]}" sway -c "$bin/sway.cfg" >"$WL_LOGS/compositor.log" 2>&1 &
     pids+=($!)
     ;;
+mutter)
+    export XDG_CURRENT_DESKTOP=GNOME
+    # mutter leaves window frames to Qt, whose frame would keep a maximized test window from
+    # filling the screen.
+    export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+    # The input driver moves the pointer to a place on a screen cast, and casts need PipeWire.
+    pipewire >"$WL_LOGS/pipewire.log" 2>&1 &
+    pids+=($!)
+    mutter --headless --wayland --virtual-monitor "$WL_SIZE" >"$WL_LOGS/compositor.log" 2>&1 &
+    pids+=($!)
+    input=(/usr/bin/python3 "$here/mutter-input.py") # Debian's Python, with the D-Bus module
+    ;;
 *)
     echo "session.sh: no compositor called $which" >&2
     exit 2
@@ -116,6 +129,11 @@ export WAYLAND_DISPLAY=$(compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" | head -1)
 log "$which: Wayland display $WAYLAND_DISPLAY"
 waitfor 20 compgen -G "/tmp/.X11-unix/X*"
 export DISPLAY=:$(ls /tmp/.X11-unix | sed -n 's/^X//p' | sort -n | head -1)
+if [ "$which" = mutter ]; then
+    waitfor 20 compgen -G "$XDG_RUNTIME_DIR/.mutter-Xwaylandauth.*"
+    export XAUTHORITY=$(compgen -G "$XDG_RUNTIME_DIR/.mutter-Xwaylandauth.*" | head -1)
+    waitfor 10 test -S "$XDG_RUNTIME_DIR/pipewire-0"
+fi
 if ! waitfor 20 xdpyinfo; then
     echo "session.sh: $which started no X server" >&2
     cat "$WL_LOGS/compositor.log" >&2
@@ -126,7 +144,7 @@ log "$which: X display $DISPLAY answers"
 export WL_INPUT=$bin/input.fifo
 mkfifo "$WL_INPUT"
 exec 9<>"$WL_INPUT" # held open, so that the driver never reads an end of input
-"$bin/input" "$W" "$H" <"$WL_INPUT" >"$WL_LOGS/input.log" 2>&1 &
+"${input[@]}" <"$WL_INPUT" >"$WL_LOGS/input.log" 2>&1 &
 pids+=($!)
 if ! waitfor 10 grep -q ready "$WL_LOGS/input.log"; then
     echo "session.sh: no virtual pointer on $which" >&2
