@@ -26,6 +26,7 @@ public:
 
 X11DragDelivery::X11DragDelivery(xcb_connection_t *connection) : m_connection(connection) {
     m_xdndSelection = atom("XdndSelection");
+    m_targets = atom("TARGETS");
     m_xdndStatus = atom("XdndStatus");
     m_xdndFinished = atom("XdndFinished");
     m_xdndAware = atom("XdndAware");
@@ -91,17 +92,25 @@ bool X11DragDelivery::nativeEventFilter(const QByteArray &eventType, void *messa
 
 bool X11DragDelivery::answer(const xcb_selection_request_event_t &request) {
     if (request.selection != m_xdndSelection) return false;
+    // The list of types, which a bridge to another display server asks for before it offers any.
+    QList<Atom> types = m_offered.keys();
+    types << m_targets;
+    const bool listing = request.target == m_targets;
     const auto data = m_offered.constFind(request.target);
-    if (data == m_offered.constEnd()) return false;
+    if (!listing && data == m_offered.constEnd()) return false;
+    const QByteArray bytes = listing ? QByteArray(reinterpret_cast<const char *>(types.constData()),
+                                                  types.size() * qsizetype(sizeof(Atom)))
+                                     : *data;
 
     // Clients from before ICCCM 2 name no property: the target's name is the property's.
     const Atom property = request.property ? request.property : request.target;
     // A property too large for one request is refused rather than sent in pieces.
     const quint64 limit = quint64(xcb_get_maximum_request_length(m_connection)) * 4 - 32;
-    const bool fits = quint64(data->size()) <= limit;
+    const bool fits = quint64(bytes.size()) <= limit;
     if (fits)
-        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, request.requestor, property, request.target,
-                            8, quint32(data->size()), data->constData());
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                            listing ? Atom(XCB_ATOM_ATOM) : request.target, listing ? 32 : 8,
+                            quint32(listing ? types.size() : bytes.size()), bytes.constData());
 
     xcb_selection_notify_event_t notify = {};
     notify.response_type = XCB_SELECTION_NOTIFY;
@@ -117,8 +126,8 @@ bool X11DragDelivery::answer(const xcb_selection_request_event_t &request) {
     xcb_send_event(m_connection, false, request.requestor, XCB_EVENT_MASK_NO_EVENT, event);
     xcb_flush(m_connection);
 
-    // The drag watcher's own look at the contents is no delivery.
-    if (fits && property != m_watcherProperty) {
+    // The drag watcher's own look at the contents is no delivery, nor is a look at the types.
+    if (fits && !listing && property != m_watcherProperty) {
         m_read = true;
         decide();
     }

@@ -3,8 +3,10 @@
 //
 // - Data: every request for XdndSelection while a drag's data is served is answered here, in
 //   every type the drag offers, whatever its time stamp and whoever asks: a program that asks
-//   after the drop with time CurrentTime from a window of its own gets the files too. A type the
-//   drag does not offer is left to the toolkit, which refuses it.
+//   after the drop with time CurrentTime from a window of its own gets the files too. TARGETS
+//   lists the types (the toolkit refuses it, and GNOME's bridge from X11 drags to native Wayland
+//   programs then offers them none). A type the drag does not offer is left to the toolkit, which
+//   refuses it.
 // - Word from the target: the XdndStatus and XdndFinished messages sent to our drag window are
 //   read as they pass (never taken away from the toolkit). A drop counts as delivered once the
 //   target has read the data and finished with success, or, for a target too old to send
@@ -51,7 +53,8 @@ private:
     Atom atom(const char *name);
 
     xcb_connection_t *const m_connection;
-    Atom m_xdndSelection, m_xdndStatus, m_xdndFinished, m_xdndAware, m_xdndProxy, m_watcherProperty;
+    Atom m_xdndSelection, m_targets, m_xdndStatus, m_xdndFinished, m_xdndAware, m_xdndProxy,
+        m_watcherProperty;
 
     QHash<Atom, QByteArray> m_offered; // the current drag's data, by the type asked for
     // What the current drag's target has said and done.

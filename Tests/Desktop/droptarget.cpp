@@ -1,7 +1,8 @@
 // A second process that takes what Stowbay hands to other programs. It prints "ready" once it can,
 // then a line for each thing it is given.
 //   stowbay_droptarget X Y WIDTH HEIGHT: a window that accepts any drag of URLs; prints "over" when a
-//       drag moves over it, and "drop <url> <url> ..." for each drop.
+//       drag moves over it, and "drop <url> <url> ..." for each drop. A size of 0x0 fills the
+//       screen (on the Wayland platform, where a window cannot choose its place).
 //   stowbay_droptarget filemanager1: a stand-in file manager on the session bus, which owns
 //       org.freedesktop.FileManager1 and prints "ShowItems <uri> <uri> ..." per call.
 //   stowbay_droptarget never-reads NAME: a window titled NAME that speaks XDND itself: it accepts
@@ -11,6 +12,7 @@
 #include <QDBusConnection>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QScreen>
 #include <QWidget>
 #include <cstdio>
 
@@ -26,6 +28,7 @@ static void say(const QString &line) {
 class Target : public QWidget {
     bool m_shown = false;
     void paintEvent(QPaintEvent *) override {
+        if (isMaximized() && size() != screen()->availableSize()) return; // not filled yet
         if (!std::exchange(m_shown, true)) say("ready");
     }
     void dragEnterEvent(QDragEnterEvent *event) override {
@@ -82,6 +85,7 @@ int main(int argc, char **argv) {
                           Qt::WindowStaysOnTopHint);
     target.setAcceptDrops(true);
     target.setGeometry(atoi(argv[1]), atoi(argv[2]), atoi(argv[3]), atoi(argv[4]));
+    if (target.width() == 0) return target.resize(400, 300), target.showMaximized(), app.exec();
     target.show();
     return app.exec();
 }
