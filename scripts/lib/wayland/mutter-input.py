@@ -37,6 +37,10 @@ while not started and time.monotonic() < deadline:
     GLib.MainContext.default().iteration(True)
 if not started:
     sys.exit("mutter-input: mutter started no screen cast stream")
+# mutter loses the first key press it is given (while it sets up the keyboard): one that nobody
+# sees, before any window is there.
+for pressed in (True, False):
+    session.NotifyKeyboardKeycode(dbus.UInt32(194), pressed)  # KEY_F24
 print("ready", flush=True)
 
 for line in sys.stdin:
