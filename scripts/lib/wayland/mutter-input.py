@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Pointer and key input for mutter, through its remote desktop service on the session bus.
 Takes the commands of input.c on stdin: "abs X Y", "rel DX DY", "down", "up", "key CODE...",
-"wait MS"; prints "ready" first and "done LINE" after each command. Absolute motion is given in
-the coordinates of a screen cast of the primary monitor, which mutter links to the input session
-(so PipeWire must run)."""
+"wait MS"; prints "ready" first and "done LINE" after each command (before a key command's keys).
+Absolute motion is given in the coordinates of a screen cast of the primary monitor, which mutter
+links to the input session (so PipeWire must run)."""
 import sys
 import time
 
@@ -55,6 +55,8 @@ for line in sys.stdin:
     elif command in ("down", "up") and not args:
         session.NotifyPointerButton(0x110, command == "down")  # BTN_LEFT
     elif command == "key" and args:  # pressed in order, released in reverse
+        # Told first, as a compositor hears keys before the program with the keyboard does.
+        print("done", line.strip(), flush=True)
         for code, pressed in [(c, True) for c in args] + [(c, False) for c in reversed(args)]:
             session.NotifyKeyboardKeycode(dbus.UInt32(int(code)), pressed)
             time.sleep(0.02)  # keys at the same instant are lost
@@ -65,5 +67,6 @@ for line in sys.stdin:
     else:
         print("mutter-input: unknown command", line.strip(), file=sys.stderr, flush=True)
         continue
-    print("done", line.strip(), flush=True)
+    if command != "key":
+        print("done", line.strip(), flush=True)
 session.Stop()

@@ -91,6 +91,7 @@ class Service(dbus.service.Object):
 
     @dbus.service.method(PORTAL, in_signature="oa(sa{sv})sa{sv}", out_signature="o", sender_keyword="sender")
     def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
+        self.follow()  # keys pressed before this call meet the shortcuts bound before it
         s = self.sessions[str(session)]
         s.shortcuts = [(str(i), {"description": p.get("description", ""),
                                  "trigger_description": normal(p.get("preferred_trigger", ""))})
@@ -137,6 +138,7 @@ def main():
                 service.pressed([int(c) for c in line.split()[2:] if c.isdigit()])
         return True
 
+    service.follow = follow
     GLib.timeout_add(20, follow)
     print("ready", flush=True)
     GLib.MainLoop().run()
