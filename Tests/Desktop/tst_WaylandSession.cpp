@@ -169,10 +169,10 @@ private slots:
         const QString ctrlAltS = "key 29 56 31", ctrlAltD = "key 29 56 32", altC = "key 56 46",
                       escape = "key 1";
 
-        // The native program takes the keyboard. mutter loses the first click on a window shown
-        // since a drop on an X11 window when no click came between.
-        QTRY_VERIFY_WITH_TIMEOUT(output.contains("pressed") || !input({QPoint(200, 300), "down", "up"}),
-                                 timeoutMs);
+        // The native program takes the keyboard: clicked twice, since mutter loses the first click
+        // on a window shown since a drop on an X11 window when no click came between.
+        QVERIFY(input({QPoint(200, 300), "down", "up", "wait 300", "down", "up"}));
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("pressed"), timeoutMs);
         // Left open by the last row's drop, the panel folds once the pointer has left it for the
         // native program, where Stowbay cannot see it.
         QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
