@@ -127,6 +127,16 @@ public:
     using QAbstractButton::QAbstractButton;
     QSize sizeHint() const override { return fontMetrics().size(Qt::TextSingleLine, text()) + QSize(8, 4); }
 
+    // A header button that takes the keyboard, and its name for a screen reader.
+    static TextButton *make(const QString &text, const QString &accessibleName) {
+        auto *button = new TextButton;
+        button->setText(text);
+        button->setFocusPolicy(Qt::StrongFocus);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setAccessibleName(accessibleName);
+        return button;
+    }
+
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter p(this);
@@ -188,22 +198,14 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     QPalette title = m_title->palette();
     title.setColor(QPalette::WindowText, PanelColors::primary());
     m_title->setPalette(title);
-    m_clear = new TextButton;
-    m_clear->setText(QStringLiteral("Clear"));
-    m_clear->setFocusPolicy(Qt::StrongFocus);
-    m_clear->setCursor(Qt::PointingHandCursor);
-    m_clear->setAccessibleName(QStringLiteral("Clear"));
+    m_clear = TextButton::make(QStringLiteral("Clear"), QStringLiteral("Clear"));
     m_clear->setAccessibleDescription(QStringLiteral("Remove every item that is not pinned"));
     connect(m_clear, &QAbstractButton::clicked, this, [this] {
         m_clearing = true;
         m_store.clear();
         m_clearing = false;
     });
-    m_undo = new TextButton;
-    m_undo->setText(QStringLiteral("Undo"));
-    m_undo->setFocusPolicy(Qt::StrongFocus);
-    m_undo->setCursor(Qt::PointingHandCursor);
-    m_undo->setAccessibleName(QStringLiteral("Undo"));
+    m_undo = TextButton::make(QStringLiteral("Undo"), QStringLiteral("Undo"));
     m_undo->setToolTip(QStringLiteral("Put back what was removed (Ctrl+Z)"));
     m_undo->hide();
     connect(m_undo, &QAbstractButton::clicked, this, [this] {
@@ -214,11 +216,7 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     connect(&StowbayDragState::center(), &StowbayDragState::dropNotDelivered, this,
             [this] { showNotice(QString::fromUtf8(notDeliveredText)); });
     // "⋯": the tray's menu, for desktops that show no tray icons.
-    m_menu = new TextButton;
-    m_menu->setText(QStringLiteral("⋯"));
-    m_menu->setFocusPolicy(Qt::StrongFocus);
-    m_menu->setCursor(Qt::PointingHandCursor);
-    m_menu->setAccessibleName(QStringLiteral("Menu"));
+    m_menu = TextButton::make(QStringLiteral("⋯"), QStringLiteral("Menu"));
     m_menu->setToolTip(QStringLiteral("Stowbay's menu"));
     m_menu->hide();
     connect(m_menu, &QAbstractButton::clicked, this, [this] {
