@@ -10,11 +10,13 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <utility>
 
 namespace {
 const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString desktopPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 // The one shortcut the program asks for.
 const QString shortcutId = QStringLiteral("toggle");
 
@@ -154,30 +156,21 @@ void PortalShortcuts::openSession() {
                     code == 0 ? handleOf(results.value(QStringLiteral("session_handle"))) : QString();
                 if (m_wanted != combination) {
                     // Opened for a combination given up meanwhile.
-                    if (!handle.isEmpty())
-                        m_bus.asyncCall(QDBusMessage::createMethodCall(
-                            service, handle, QStringLiteral("org.freedesktop.portal.Session"),
-                            QStringLiteral("Close")));
+                    if (!handle.isEmpty()) close(handle);
                     if (m_wanted) openSession();
                     return;
                 }
                 m_session = handle;
                 if (m_session.isEmpty()) return; // refused: the hold on the X server stays
-                m_bus.connect(service, m_session, QStringLiteral("org.freedesktop.portal.Session"),
-                              QStringLiteral("Closed"), this, SLOT(sessionClosed()));
+                m_bus.connect(service, m_session, sessionInterface, QStringLiteral("Closed"), this,
+                              SLOT(sessionClosed()));
                 // A desktop that already holds the shortcut for this session is not asked again: binding
                 // may open its settings for the user to confirm.
                 request(QStringLiteral("ListShortcuts"), {QDBusObjectPath(m_session)}, {},
                         [this, handle](uint listed, const QVariantMap &list) {
                             if (m_session != handle) return;
-                            const auto shortcuts =
-                                qdbus_cast<PortalShortcutList>(list.value(QStringLiteral("shortcuts")));
-                            const bool held =
-                                std::any_of(shortcuts.begin(), shortcuts.end(),
-                                            [](const PortalShortcut &s) { return s.id == shortcutId; });
-                            if (listed == 0 && held)
-                                bound(shortcuts);
-                            else
+                            if (listed != 0 || !bound(qdbus_cast<PortalShortcutList>(
+                                                   list.value(QStringLiteral("shortcuts")))))
                                 bindShortcut();
                         });
             });
@@ -193,7 +186,7 @@ void PortalShortcuts::bindShortcut() {
             });
 }
 
-void PortalShortcuts::bound(const PortalShortcutList &shortcuts) {
+bool PortalShortcuts::bound(const PortalShortcutList &shortcuts) {
     for (const PortalShortcut &s : shortcuts) {
         if (s.id != shortcutId) continue;
         // The desktop has it now: holding it on the X server too would take it from programs
@@ -203,17 +196,21 @@ void PortalShortcuts::bound(const PortalShortcutList &shortcuts) {
         if (m_trigger.isEmpty())
             m_trigger = s.properties.value(QStringLiteral("preferred_trigger")).toString();
         changed();
-        return;
+        return true;
     }
+    return false;
 }
 
 void PortalShortcuts::closeSession() {
     if (m_session.isEmpty()) return;
-    m_bus.disconnect(service, m_session, QStringLiteral("org.freedesktop.portal.Session"),
-                     QStringLiteral("Closed"), this, SLOT(sessionClosed()));
-    m_bus.asyncCall(QDBusMessage::createMethodCall(
-        service, m_session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
-    m_session.clear();
+    m_bus.disconnect(service, m_session, sessionInterface, QStringLiteral("Closed"), this,
+                     SLOT(sessionClosed()));
+    close(std::exchange(m_session, QString()));
+}
+
+void PortalShortcuts::close(const QString &handle) {
+    m_bus.asyncCall(
+        QDBusMessage::createMethodCall(service, handle, sessionInterface, QStringLiteral("Close")));
 }
 
 void PortalShortcuts::sessionClosed() {

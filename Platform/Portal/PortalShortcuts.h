@@ -50,8 +50,10 @@ private:
     void serviceAnswered(bool offered);
     void openSession();
     void bindShortcut();
-    void bound(const PortalShortcutList &shortcuts);
+    // Takes the shortcut's keys from the service's list; false when the list lacks it.
+    bool bound(const PortalShortcutList &shortcuts);
     void closeSession();
+    void close(const QString &sessionHandle);
     void holdOnServer();
     void releaseServerHold();
     // Calls a method of the service that answers through a request object, `answer` then gets
