@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTest>
 #include <atomic>
 #include <csignal>
@@ -253,7 +254,7 @@ int sigterm(const QString &program, const QString &bin, int runs) {
                                   home.file(name),
                                   std::nullopt,
                                   name,
-                                  QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC),
+                                  QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc()),
                                   false};
         }
         Home::write(home.storedFile(), StoredItems::encode(seeded));

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QSysInfo>
+#include <QTimeZone>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -46,7 +47,7 @@ std::optional<QDateTime> parseInternetDateTime(const QString &text) {
     }
     // The time is written back in UTC: one that would leave the years 0001 to 9999 there could
     // not be read again.
-    const QDateTime utc = QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    const QDateTime utc = QDateTime(date, time, QTimeZone::utc()).addSecs(-offsetSeconds);
     if (utc.date().year() < 1 || utc.date().year() > 9999) return std::nullopt;
     return utc;
 }

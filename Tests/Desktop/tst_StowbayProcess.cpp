@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
@@ -101,7 +102,7 @@ QByteArray storeOneItem(bool keepOnQuit, bool firstStart = false) {
     QDir().mkpath(QFileInfo(storedFilePath()).absolutePath());
     QFile kept(QFileInfo(storedFilePath()).absolutePath() + "/kept.txt"), file(storedFilePath());
     if (!kept.open(QIODevice::WriteOnly) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-    const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc());
     kept.close(); // with the bookmark Stowbay would renew it to, so only the quit writes
     const QByteArray compact =
         StoredItems::encode({{QUuid::createUuid(), kept.fileName(), FileBookmark::create(kept.fileName()),
@@ -363,7 +364,7 @@ private slots:
         QFile(dir + "second.txt").open(QIODevice::WriteOnly);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay")
             .setValue("keepOnQuit", true);
-        const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+        const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc());
         TestSupport::writeFile(
             storedFilePath(),
             StoredItems::encode({{QUuid::createUuid(), hung, {}, "photo.jpg", added, false}}));
