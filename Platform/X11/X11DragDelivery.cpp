@@ -97,16 +97,17 @@ bool X11DragDelivery::answer(const xcb_selection_request_event_t &request) {
     types << m_targets;
     const bool listing = request.target == m_targets;
     const auto data = m_offered.constFind(request.target);
-    if (!listing && data == m_offered.constEnd()) return false;
-    const QByteArray bytes = listing ? QByteArray(reinterpret_cast<const char *>(types.constData()),
-                                                  types.size() * qsizetype(sizeof(Atom)))
-                                     : *data;
+    const bool offered = listing || data != m_offered.constEnd();
+    const QByteArray bytes = !offered  ? QByteArray()
+                             : listing ? QByteArray(reinterpret_cast<const char *>(types.constData()),
+                                                    types.size() * qsizetype(sizeof(Atom)))
+                                       : *data;
 
     // Clients from before ICCCM 2 name no property: the target's name is the property's.
     const Atom property = request.property ? request.property : request.target;
     // A property too large for one request is refused rather than sent in pieces.
     const quint64 limit = quint64(xcb_get_maximum_request_length(m_connection)) * 4 - 32;
-    const bool fits = quint64(bytes.size()) <= limit;
+    const bool fits = offered && quint64(bytes.size()) <= limit;
     if (fits)
         xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, request.requestor, property,
                             listing ? Atom(XCB_ATOM_ATOM) : request.target, listing ? 32 : 8,

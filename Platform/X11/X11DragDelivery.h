@@ -5,8 +5,10 @@
 //   every type the drag offers, whatever its time stamp and whoever asks: a program that asks
 //   after the drop with time CurrentTime from a window of its own gets the files too. TARGETS
 //   lists the types (the toolkit refuses it, and GNOME's bridge from X11 drags to native Wayland
-//   programs then offers them none). A type the drag does not offer is left to the toolkit, which
-//   refuses it.
+//   programs then offers them none). A type the drag does not offer is refused at once: the
+//   toolkit may leave a request it finds stale unanswered, and a program that asks first for a
+//   type of its own liking (GNOME Files asks for the desktop's file-transfer portal's) waits for
+//   that answer before it falls back to the file list.
 // - Word from the target: the XdndStatus and XdndFinished messages sent to our drag window are
 //   read as they pass (never taken away from the toolkit). A drop counts as delivered once the
 //   target has read the data and finished with success, or, for a target too old to send
