@@ -2,7 +2,7 @@
 include(GNUInstallDirs)
 
 install(TARGETS stowbay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES resources/stowbay.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES resources/org.stowbay.Stowbay.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/org.stowbay.Stowbay.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES resources/stowbay.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 

@@ -59,6 +59,8 @@ int main(int argc, char **argv) {
     QApplication::setOrganizationName("Stowbay");
     QApplication::setApplicationName("Stowbay");
     QApplication::setApplicationVersion(CommandLine::version());
+    // The menu entry it is installed as: the desktop names its windows and its shortcut after it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.stowbay.Stowbay"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // From here on SIGTERM and SIGINT wait for the main loop, which then quits the usual way.
