@@ -311,6 +311,12 @@ void StowbayContentView::showNotice(const QString &text, int ms) {
     m_undo->hide();
     m_noticeTimer.start(ms);
     updateTitle();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // A screen reader says it at once, wherever its attention is; before, it heard the header's
+    // name change only when it was reading the header.
+    QAccessibleAnnouncementEvent announcement(m_title, text);
+    QAccessible::updateAccessibility(&announcement);
+#endif
 }
 
 void StowbayContentView::showUndo(const QString &text, bool holdOpen) {
