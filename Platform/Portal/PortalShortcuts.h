@@ -47,6 +47,7 @@ private:
     enum class Service { unknown, offered, absent };
     using Answer = std::function<void(uint response, const QVariantMap &results)>;
 
+    void askVersion();
     void serviceAnswered(bool offered);
     void openSession();
     void bindShortcut();
@@ -71,7 +72,10 @@ private:
     std::optional<Ref> m_serverRef;
     QString m_session; // the open session's handle
     QString m_trigger;
-    Ref m_ref = 0;          // the latest registration
-    bool m_opening = false; // a session is being opened
+    Ref m_ref = 0;            // the latest registration
+    bool m_opening = false;   // a session is being opened
+    bool m_bindAsked = false; // the open session has been asked to bind: it takes that once
+    bool m_listFirst = false; // bound only when the desktop's list lacks the shortcut
+    uint m_version = 0;       // of the service's interface
     int m_requests = 0;
 };
