@@ -32,6 +32,10 @@ public:
     QString desktopTrigger() const override { return trigger; }
     bool reachesEveryWindow() const override { return everywhere; }
     void installChangeHandler(std::function<void()> handler) override { onChange = handler; }
+    bool configures = false; // the desktop has a dialog of its own
+    int configured = 0;
+    bool configuresOnDesktop() const override { return configures; }
+    void configureOnDesktop() override { ++configured; }
 };
 
 struct Fixture {
@@ -165,7 +169,8 @@ private slots:
     }
 
     // Where keys reach Stowbay only from some windows the note gives sway's binding line, with the
-    // recorded keys; once the desktop holds the shortcut, the keys it gave.
+    // recorded keys; once the desktop holds the shortcut, the keys it gave, and its own dialog
+    // where it has one.
     void shortcutNoteFollowsTheDesktop() {
         Fixture f;
         f.platform.everywhere = false;
@@ -178,7 +183,14 @@ private slots:
         f.platform.onChange();
         QVERIFY(view.shortcutNote()->text().contains("Ctrl+Alt+D") &&
                 !view.shortcutNote()->text().contains("bindsym"));
+        // Where the desktop has a dialog of its own, "Change…" opens it, and records nothing.
+        f.platform.configures = true;
+        f.platform.onChange();
+        view.recorder()->changeButton()->click();
+        QCOMPARE(f.platform.configured, 1);
+        QVERIFY(!view.recorder()->isRecording() && view.recorder()->resetButton()->isHidden());
         f.platform.trigger.clear();
+        f.platform.configures = false;
         f.platform.onChange();
         QVERIFY(view.shortcutNote()->isHidden()); // as in an X11 session
     }

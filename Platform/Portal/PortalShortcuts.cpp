@@ -216,6 +216,7 @@ void PortalShortcuts::openSession() {
                 if (m_session.isEmpty()) return; // refused: the hold on the X server stays
                 m_bus.connect(service, m_session, sessionInterface, QStringLiteral("Closed"), this,
                               SLOT(sessionClosed()));
+                if (m_version >= 2) changed(); // the desktop's dialog has a session to show
                 // Binding at every start keeps the shortcut alive where the desktop makes it active
                 // only when bound, and asks nothing for a shortcut it already holds. Where binding
                 // opens its settings every time, a desktop that holds the shortcut is not asked.
@@ -259,6 +260,13 @@ bool PortalShortcuts::bound(const PortalShortcutList &shortcuts) {
         return true;
     }
     return false;
+}
+
+void PortalShortcuts::configureOnDesktop() {
+    if (!configuresOnDesktop()) return;
+    m_bus.asyncCall(QDBusMessage::createMethodCall(service, desktopPath, shortcutsInterface,
+                                                   QStringLiteral("ConfigureShortcuts"))
+                    << QVariant::fromValue(QDBusObjectPath(m_session)) << QString() << QVariantMap());
 }
 
 void PortalShortcuts::closeSession() {

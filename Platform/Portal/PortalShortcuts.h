@@ -34,6 +34,8 @@ public:
     QString desktopTrigger() const override { return m_trigger; }
     bool reachesEveryWindow() const override { return m_service != Service::absent; }
     void installChangeHandler(std::function<void()> onChange) override { m_onChange = std::move(onChange); }
+    bool configuresOnDesktop() const override { return m_version >= 2 && !m_session.isEmpty(); }
+    void configureOnDesktop() override;
 
     // The service's words for a combination, as it takes a preferred trigger: "CTRL+ALT+s".
     static QString preferredTrigger(quint32 keyCode, quint32 modifiers);
@@ -76,6 +78,6 @@ private:
     bool m_opening = false;   // a session is being opened
     bool m_bindAsked = false; // the open session has been asked to bind: it takes that once
     bool m_listFirst = false; // bound only when the desktop's list lacks the shortcut
-    uint m_version = 0;       // of the service's interface
+    uint m_version = 0;       // of the service's interface; from 2 it opens the desktop's own dialog
     int m_requests = 0;
 };
