@@ -1,6 +1,7 @@
 // The settings window, the shortcut recorder and the welcome drawing, offscreen; and what the
 // desktop test of the shortcut does not show: the press handled on a later turn of the event loop,
 // and the key codes the recorder stores.
+#include "Session/GnomeKeybindings.h"
 #include "Session/UserDefaults.h"
 #include "Settings/AppSettings.h"
 #include "Settings/HotkeyRecorder.h"
@@ -15,6 +16,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
+#include <QProcess>
+#include <QPushButton>
 #include <QTimer>
 
 // Counts the grabs held, as the X server would, and presses the shortcut when the test says.
@@ -193,6 +196,43 @@ private slots:
         f.platform.configures = false;
         f.platform.onChange();
         QVERIFY(view.shortcutNote()->isHidden()); // as in an X11 session
+    }
+
+    // GNOME's keyboard shortcuts, in the test's own GSettings: the click adds Stowbay's entry after
+    // the user's own, which stays as it was; keys recorded anew change that entry; a second click
+    // adds none.
+    void gnomeKeybinding() {
+        const QString keys = "org.gnome.settings-daemon.plugins.media-keys",
+                      dir = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+        const auto gsettings = [&](QStringList args) {
+            QProcess p;
+            p.start("gsettings", args);
+            return p.waitForFinished() ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : "failed";
+        };
+        const auto entry = [&](const QString &name, const QString &key) {
+            return gsettings({"get", keys + ".custom-keybinding:" + dir + name + "/", key});
+        };
+        gsettings({"set", keys, "custom-keybindings", "['" + dir + "mine/']"});
+        for (const auto &[key, value] :
+             {std::pair{"name", "Terminal"}, {"command", "xterm"}, {"binding", "<Super>t"}})
+            gsettings({"set", keys + ".custom-keybinding:" + dir + "mine/", key, value});
+        Fixture f;
+        f.platform.everywhere = false;
+        GnomeKeybindings gnome(true);
+        SettingsView view(f.settings, f.hotKeys, gnome);
+        QVERIFY(!view.keybindingButton()->isHidden());
+        view.keybindingButton()->click();
+        QCOMPARE(view.shortcutNote()->text(), "In GNOME's keyboard shortcuts: Ctrl+Alt+S");
+        QVERIFY(view.keybindingButton()->isHidden());
+        QCOMPARE(entry("stowbay", "binding"), "'<Control><Alt>s'");
+        QVERIFY2(entry("stowbay", "command").endsWith(" toggle'"), qPrintable(entry("stowbay", "command")));
+        f.settings.setHotkeyKeyCode(2); // D, recorded anew
+        QCOMPARE(entry("stowbay", "binding"), "'<Control><Alt>d'");
+        view.keybindingButton()->click();
+        QCOMPARE(gsettings({"get", keys, "custom-keybindings"}),
+                 "['" + dir + "mine/', '" + dir + "stowbay/']");
+        QCOMPARE(entry("mine", "name") + entry("mine", "command") + entry("mine", "binding"),
+                 "'Terminal''xterm''<Super>t'");
     }
 
     void pressReachesTheHandlerOnALaterTurn() {
