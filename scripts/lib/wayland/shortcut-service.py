@@ -7,8 +7,10 @@ with the key commands the session's input driver reports done in INPUT_LOG ("don
 a combination that matches a bound trigger ("CTRL+ALT+s") activates that shortcut.
 As a current portal does for a program outside a sandbox, it offers org.freedesktop.host.portal.Registry
 and opens a session only for a connection that gave its id there first, and a session takes one
-BindShortcuts.
+BindShortcuts. With SHORTCUT_PORTAL_VERSION=2 it offers the interface's second version, whose
+ConfigureShortcuts (the desktop's own dialog) it only logs.
     shortcut-service.py INPUT_LOG"""
+import os
 import sys
 import time
 
@@ -99,7 +101,7 @@ class Service(dbus.service.Object):
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, name):
         if interface == PORTAL and name == "version":
-            return dbus.UInt32(1)
+            return dbus.UInt32(int(os.environ.get("SHORTCUT_PORTAL_VERSION", "1")))
         raise dbus.exceptions.DBusException("no such property", name="org.freedesktop.DBus.Error.InvalidArgs")
 
     @dbus.service.method(PORTAL, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
@@ -127,6 +129,12 @@ class Service(dbus.service.Object):
     def ListShortcuts(self, session, options, sender=None):
         self.callers.add(sender)
         return self.answer(sender, options, {"shortcuts": self.listed(self.sessions[str(session)])})
+
+    @dbus.service.method(PORTAL, in_signature="osa{sv}", out_signature="", sender_keyword="sender")
+    def ConfigureShortcuts(self, session, parent, options, sender=None):
+        if os.environ.get("SHORTCUT_PORTAL_VERSION", "1") == "1":
+            raise dbus.exceptions.DBusException("no such method", name="org.freedesktop.DBus.Error.UnknownMethod")
+        print("configure %s" % session, flush=True)
 
     @dbus.service.signal(PORTAL, signature="osta{sv}")
     def Activated(self, session, shortcut, timestamp, options):
