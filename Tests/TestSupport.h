@@ -24,6 +24,8 @@ inline QString isolateHome() {
     qputenv("XDG_CACHE_HOME", (root + "/cache").toUtf8());
     qputenv("XDG_RUNTIME_DIR", (root + "/runtime").toUtf8());
     qputenv("XDG_CONFIG_DIRS", (root + "/config").toUtf8());
+    // GSettings in a file under the folder above, not in the user's settings database.
+    qputenv("GSETTINGS_BACKEND", "keyfile");
     return root;
 }
 

@@ -1,6 +1,7 @@
 // The settings window, the shortcut recorder and the welcome drawing, offscreen; and what the
 // desktop test of the shortcut does not show: the press handled on a later turn of the event loop,
 // and the key codes the recorder stores.
+#include "Session/GnomeKeybindings.h"
 #include "Session/UserDefaults.h"
 #include "Settings/AppSettings.h"
 #include "Settings/HotkeyRecorder.h"
@@ -15,6 +16,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
+#include <QProcess>
+#include <QPushButton>
 #include <QTimer>
 
 // Counts the grabs held, as the X server would, and presses the shortcut when the test says.
@@ -32,6 +35,10 @@ public:
     QString desktopTrigger() const override { return trigger; }
     bool reachesEveryWindow() const override { return everywhere; }
     void installChangeHandler(std::function<void()> handler) override { onChange = handler; }
+    bool configures = false; // the desktop has a dialog of its own
+    int configured = 0;
+    bool configuresOnDesktop() const override { return configures; }
+    void configureOnDesktop() override { ++configured; }
 };
 
 struct Fixture {
@@ -165,7 +172,8 @@ private slots:
     }
 
     // Where keys reach Stowbay only from some windows the note gives sway's binding line, with the
-    // recorded keys; once the desktop holds the shortcut, the keys it gave.
+    // recorded keys; once the desktop holds the shortcut, the keys it gave, and its own dialog
+    // where it has one.
     void shortcutNoteFollowsTheDesktop() {
         Fixture f;
         f.platform.everywhere = false;
@@ -178,9 +186,53 @@ private slots:
         f.platform.onChange();
         QVERIFY(view.shortcutNote()->text().contains("Ctrl+Alt+D") &&
                 !view.shortcutNote()->text().contains("bindsym"));
+        // Where the desktop has a dialog of its own, "Change…" opens it, and records nothing.
+        f.platform.configures = true;
+        f.platform.onChange();
+        view.recorder()->changeButton()->click();
+        QCOMPARE(f.platform.configured, 1);
+        QVERIFY(!view.recorder()->isRecording() && view.recorder()->resetButton()->isHidden());
         f.platform.trigger.clear();
+        f.platform.configures = false;
         f.platform.onChange();
         QVERIFY(view.shortcutNote()->isHidden()); // as in an X11 session
+    }
+
+    // GNOME's keyboard shortcuts, in the test's own GSettings: the click adds Stowbay's entry after
+    // the user's own, which stays as it was; keys recorded anew change that entry; a second click
+    // adds none.
+    void gnomeKeybinding() {
+        const QString keys = "org.gnome.settings-daemon.plugins.media-keys",
+                      dir = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+        const auto gsettings = [&](QStringList args) {
+            QProcess p;
+            p.start("gsettings", args);
+            return p.waitForFinished() ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : "failed";
+        };
+        const auto entry = [&](const QString &name, const QString &key) {
+            return gsettings({"get", keys + ".custom-keybinding:" + dir + name + "/", key});
+        };
+        gsettings({"set", keys, "custom-keybindings", "['" + dir + "mine/']"});
+        for (const auto &[key, value] :
+             {std::pair{"name", "Terminal"}, {"command", "xterm"}, {"binding", "<Super>t"}})
+            gsettings({"set", keys + ".custom-keybinding:" + dir + "mine/", key, value});
+        Fixture f;
+        f.platform.everywhere = false;
+        GnomeKeybindings gnome(true);
+        SettingsView view(f.settings, f.hotKeys, gnome);
+        QVERIFY(!view.keybindingButton()->isHidden());
+        view.keybindingButton()->click();
+        QCOMPARE(view.shortcutNote()->text(), "In GNOME's keyboard shortcuts: Ctrl+Alt+S");
+        QVERIFY(view.keybindingButton()->isHidden());
+        QCOMPARE(entry("stowbay", "binding"), "'<Control><Alt>s'");
+        QVERIFY2(entry("stowbay", "command").endsWith(" toggle'"), qPrintable(entry("stowbay", "command")));
+        f.settings.setHotkeyKeyCode(2); // D, recorded anew
+        QCOMPARE(entry("stowbay", "binding"), "'<Control><Alt>d'");
+        view.keybindingButton()->click();
+        QCOMPARE(gsettings({"get", keys, "custom-keybindings"}),
+                 "['" + dir + "mine/', '" + dir + "stowbay/']");
+        QCOMPARE(entry("mine", "name") + entry("mine", "command") + entry("mine", "binding"),
+                 "'Terminal''xterm''<Super>t'");
     }
 
     void pressReachesTheHandlerOnALaterTurn() {

@@ -74,7 +74,12 @@ HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QW
 
     // Buttons as wide as their words: the row has to hold "Press a shortcut…" too.
     m_change = new QToolButton(this);
-    connect(m_change, &QToolButton::clicked, this, [this] { m_recording ? stop() : start(); });
+    connect(m_change, &QToolButton::clicked, this, [this] {
+        if (!m_recording && m_hotKeys.configuresOnDesktop())
+            m_hotKeys.configureOnDesktop();
+        else
+            m_recording ? stop() : start();
+    });
     row->addWidget(m_change, 0, Qt::AlignVCenter);
 
     m_reset = new QToolButton(this);
@@ -83,6 +88,7 @@ HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QW
     row->addWidget(m_reset, 0, Qt::AlignVCenter);
 
     connect(&m_settings, &AppSettings::changed, this, &HotkeyRecorder::updateTexts);
+    connect(&m_hotKeys, &HotKeyManager::desktopTriggerChanged, this, &HotkeyRecorder::updateTexts);
     updateTexts();
 }
 
@@ -179,6 +185,11 @@ void HotkeyRecorder::hideEvent(QHideEvent *event) {
 
 void HotkeyRecorder::updateTexts() {
     m_shortcut->setText(m_recording ? QStringLiteral("Press a shortcut…") : m_settings.hotkeyDisplay());
-    // Alt+C and Alt+R reach them from anywhere in the window.
-    m_change->setText(m_recording ? QStringLiteral("Cancel") : QStringLiteral("&Change"));
+    // Alt+C and Alt+R reach them from anywhere in the window. Where the desktop's own dialog
+    // takes the keys, "Change…" opens it, and the keys to put back are the desktop's to choose.
+    const bool desktop = m_hotKeys.configuresOnDesktop();
+    m_change->setText(m_recording ? QStringLiteral("Cancel")
+                      : desktop   ? QStringLiteral("&Change…")
+                                  : QStringLiteral("&Change"));
+    m_reset->setVisible(!desktop);
 }

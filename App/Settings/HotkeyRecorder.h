@@ -1,5 +1,6 @@
 // The settings window's row for the global shortcut: shows it, records a new one from the
-// keyboard ("Change"), and puts back Ctrl+Alt+S ("Reset").
+// keyboard ("Change", or the desktop's own dialog where it has one), and puts back Ctrl+Alt+S
+// ("Reset").
 #pragma once
 
 #include <QWidget>

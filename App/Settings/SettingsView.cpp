@@ -4,6 +4,7 @@
 #include "Settings/HotkeyRecorder.h"
 #include "X11/KeyCodes.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -14,6 +15,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -49,6 +52,19 @@ QLabel *caption(const QString &text, QWidget *parent) {
     return label;
 }
 
+// The command that shows or hides the running Stowbay: the program by its name where the desktop
+// finds it by that name.
+QString toggleCommand() {
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString name = QFileInfo(program).fileName();
+    if (QStandardPaths::findExecutable(name) == program) return name + QStringLiteral(" toggle");
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+-]+$"));
+    if (plain.match(program).hasMatch()) return program + QStringLiteral(" toggle");
+    QString quoted = program;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + quoted + QStringLiteral("' toggle");
+}
+
 QPointer<SettingsView> &sharedWindow() {
     static QPointer<SettingsView> window;
     return window;
@@ -75,8 +91,9 @@ QComboBox *SettingsView::picker(E current, Setter set, Signal changed) {
     return box;
 }
 
-SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidget *parent)
-    : QWidget(parent), m_settings(settings), m_hotKeys(hotKeys) {
+SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, DesktopKeybinding &keybinding,
+                           QWidget *parent)
+    : QWidget(parent), m_settings(settings), m_hotKeys(hotKeys), m_keybinding(keybinding) {
     // The sections stand in a page that scrolls when the screen is shorter than the page.
     setFixedWidth(contentSize.width());
     auto *outer = new QVBoxLayout(this);
@@ -130,6 +147,9 @@ SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, QWidge
     m_shortcutNote = caption(QString(), shortcut);
     m_shortcutNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
     formOf(shortcut)->addRow(m_shortcutNote);
+    m_keybindingButton = new QPushButton(QStringLiteral("Add to GNOME's keyboard shortcuts"), shortcut);
+    connect(m_keybindingButton, &QPushButton::clicked, this, &SettingsView::addKeybinding);
+    formOf(shortcut)->addRow(m_keybindingButton);
     connect(&hotKeys, &HotKeyManager::desktopTriggerChanged, this, &SettingsView::updateShortcutNote);
     layout->addWidget(shortcut);
 
@@ -174,6 +194,18 @@ void SettingsView::updateShortcutNote() {
             QStringLiteral("Your desktop gives Stowbay the keys %1. You can change them in the desktop's "
                            "keyboard settings.")
                 .arg(trigger));
+    } else if (!m_hotKeys.reachesEveryWindow() && m_keybinding.isAvailable()) {
+        // The desktop runs `toggle` for keys of its own settings: once asked to, with the keys
+        // recorded here, which it follows when they are recorded anew.
+        const bool added = m_keybinding.hasEntry();
+        if (added)
+            m_keybinding.bind(m_settings.hotkeyKeyCode(), m_settings.hotkeyModifiers(), toggleCommand());
+        m_shortcutNote->setText(
+            added
+                ? QStringLiteral("In GNOME's keyboard shortcuts: %1").arg(m_settings.hotkeyDisplay())
+                : QStringLiteral("This desktop passes the shortcut to Stowbay only from some windows. To use "
+                                 "it everywhere, add it to the desktop's keyboard shortcuts."));
+        m_keybindingButton->setVisible(!added);
     } else if (!m_hotKeys.reachesEveryWindow()) {
         // The keys as sway's configuration names them.
         QStringList keys;
@@ -183,18 +215,23 @@ void SettingsView::updateShortcutNote() {
         if (modifiers & AppSettings::shiftKey) keys << QStringLiteral("Shift");
         if (modifiers & AppSettings::commandKey) keys << QStringLiteral("Super");
         keys << KeyCodes::keysymName(m_settings.hotkeyKeyCode());
-        // The program by its name where the desktop finds it by that name.
-        const QString program = QCoreApplication::applicationFilePath();
-        const QString name = QFileInfo(program).fileName();
-        const QString command = QStandardPaths::findExecutable(name) == program ? name : program;
+        const QString command = toggleCommand();
         m_shortcutNote->setText(
-            QStringLiteral(
-                "This desktop passes the shortcut to Stowbay only from some windows. To use it "
-                "everywhere, bind it to \"%1 toggle\" in the desktop's keyboard settings; in sway's "
-                "configuration:\nbindsym %2 exec %1 toggle")
+            QStringLiteral("This desktop passes the shortcut to Stowbay only from some windows. To use it "
+                           "everywhere, bind it to \"%1\" in the desktop's keyboard settings; in sway's "
+                           "configuration:\nbindsym %2 exec %1")
                 .arg(command, keys.join(QLatin1Char('+'))));
     }
     m_shortcutNote->setVisible(!trigger.isEmpty() || !m_hotKeys.reachesEveryWindow());
+    if (!trigger.isEmpty() || m_hotKeys.reachesEveryWindow() || !m_keybinding.isAvailable())
+        m_keybindingButton->hide();
+}
+
+void SettingsView::addKeybinding() {
+    if (m_keybinding.bind(m_settings.hotkeyKeyCode(), m_settings.hotkeyModifiers(), toggleCommand()))
+        updateShortcutNote();
+    else
+        QApplication::beep();
 }
 
 void SettingsView::setLaunchAtLogin(bool enabled) {
@@ -229,7 +266,7 @@ void SettingsView::showEvent(QShowEvent *event) {
 SettingsView *SettingsView::showWindow(AppSettings &settings, HotKeyManager &hotKeys) {
     QPointer<SettingsView> &window = sharedWindow();
     if (!window) {
-        window = new SettingsView(settings, hotKeys);
+        window = new SettingsView(settings, hotKeys, DesktopKeybinding::system());
         window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowCloseButtonHint);
         window->setWindowTitle(QStringLiteral("Stowbay Settings"));

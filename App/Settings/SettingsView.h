@@ -3,6 +3,7 @@
 // its failure shown in red under the toggle.
 #pragma once
 
+#include "Input/DesktopKeybinding.h"
 #include "Settings/AppSettings.h"
 #include "Triggers/HotKeyManager.h"
 
@@ -13,6 +14,7 @@ class HotkeyRecorder;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 
 class SettingsView : public QWidget {
     Q_OBJECT
@@ -20,7 +22,9 @@ public:
     static constexpr QSize contentSize{480, 560};
 
     explicit SettingsView(AppSettings &settings = AppSettings::shared(),
-                          HotKeyManager &hotKeys = HotKeyManager::shared(), QWidget *parent = nullptr);
+                          HotKeyManager &hotKeys = HotKeyManager::shared(),
+                          DesktopKeybinding &keybinding = DesktopKeybinding::system(),
+                          QWidget *parent = nullptr);
 
     // The "Stowbay Settings" window: made on the first call, then the same window, where it was
     // and as it was, brought to the front and given the keyboard. Closing it only hides it. The
@@ -40,6 +44,9 @@ public:
     // Under the shortcut, where the desktop has a say in it: the keys it gave, or the line that
     // binds `stowbay toggle` in its configuration.
     QLabel *shortcutNote() const { return m_shortcutNote; }
+    // "Add to GNOME's keyboard shortcuts", where the desktop's keyboard settings can run
+    // `stowbay toggle` and nothing else gives Stowbay the keys from every window.
+    QPushButton *keybindingButton() const { return m_keybindingButton; }
 
     QSize sizeHint() const override;
 
@@ -54,6 +61,7 @@ private:
     void setLaunchAtLogin(bool enabled);
     void updateFromSettings();
     void updateShortcutNote();
+    void addKeybinding();
 
     AppSettings &m_settings;
     QWidget *m_page = nullptr;
@@ -66,6 +74,8 @@ private:
     HotKeyManager &m_hotKeys;
     HotkeyRecorder *m_recorder = nullptr;
     QLabel *m_shortcutNote = nullptr;
+    DesktopKeybinding &m_keybinding;
+    QPushButton *m_keybindingButton = nullptr;
     QCheckBox *m_launchAtLogin = nullptr;
     QLabel *m_loginError = nullptr;
 };

@@ -39,6 +39,9 @@ public:
     // False where the shortcut reaches Stowbay only from some programs' windows: the desktop then
     // has to be told to run `stowbay toggle` for it.
     bool reachesEveryWindow() const { return m_platform.reachesEveryWindow(); }
+    // Where the desktop has its own dialog for the shortcut, which replaces recording keys here.
+    bool configuresOnDesktop() const { return m_platform.configuresOnDesktop(); }
+    void configureOnDesktop() { m_platform.configureOnDesktop(); }
 
 signals:
     void desktopTriggerChanged();

@@ -28,7 +28,11 @@ public:
     // False where no program's combination reaches it from every window (a Wayland desktop with
     // no shortcut service: there keys reach the program only from X11 windows).
     virtual bool reachesEveryWindow() const { return true; }
-    // `onChange` is called on the main thread when either of the two above changes.
+    // Where the desktop has a dialog of its own for the program's shortcuts, which then replaces
+    // recording keys in the program.
+    virtual bool configuresOnDesktop() const { return false; }
+    virtual void configureOnDesktop() {}
+    // `onChange` is called on the main thread when any of the three above changes.
     virtual void installChangeHandler(std::function<void()> onChange) { (void)onChange; }
 
     static GlobalHotKeys &system();

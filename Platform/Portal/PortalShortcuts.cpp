@@ -10,6 +10,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QRegularExpression>
 #include <utility>
 
 namespace {
@@ -17,6 +18,9 @@ const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString desktopPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+const QString registryInterface = QStringLiteral("org.freedesktop.host.portal.Registry");
+// The program's id on the desktop: the name of its installed .desktop file, without ".desktop".
+const QString appId = QStringLiteral("stowbay");
 // The one shortcut the program asks for.
 const QString shortcutId = QStringLiteral("toggle");
 
@@ -43,6 +47,22 @@ QString handleOf(const QVariant &value) {
     // Sent as a string by the interface's first version, as an object path by some services.
     return value.userType() == qMetaTypeId<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path()
                                                               : value.toString();
+}
+
+// Whether the desktop opens its keyboard settings at every bind (KDE Plasma before 6.4), from
+// KWin's support information and the session's KDE_SESSION_VERSION.
+bool asksAtEveryBind(const QString &kwinInformation, const QString &sessionVersion) {
+    static const QRegularExpression line(QStringLiteral("KWin version: (\\d+)\\.(\\d+)"));
+    const QRegularExpressionMatch version = line.match(kwinInformation);
+    if (version.hasMatch()) {
+        const int major = version.captured(1).toInt(), minor = version.captured(2).toInt();
+        return major < 6 || (major == 6 && minor < 4);
+    }
+    // KWin did not say: a Plasma 5 session says so itself; a later one is taken for a recent one,
+    // whose shortcut would be dead if it were never bound.
+    bool number = false;
+    const int session = sessionVersion.toInt(&number);
+    return number && session < 6;
 }
 } // namespace
 
@@ -72,8 +92,22 @@ PortalShortcuts::PortalShortcuts(GlobalHotKeys &fallback, const QDBusConnection 
                   SLOT(activated(QDBusMessage)));
     m_bus.connect(service, desktopPath, shortcutsInterface, QStringLiteral("ShortcutsChanged"), this,
                   SLOT(shortcutsChanged(QDBusMessage)));
-    // Whether the desktop offers the service at all: a desktop may start its portal on this
-    // first call, so the answer comes later.
+    // A portal outside a sandbox tells programs apart only by the id they give first, on the
+    // connection they then use, before any other call: a newer one refuses a shortcut session to a
+    // program without one. An older portal has no such registry, and then this call fails.
+    QDBusMessage registration =
+        QDBusMessage::createMethodCall(service, desktopPath, registryInterface, QStringLiteral("Register"));
+    registration << appId << QVariantMap();
+    auto *registered = new QDBusPendingCallWatcher(m_bus.asyncCall(registration), this);
+    connect(registered, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        askVersion();
+    });
+}
+
+void PortalShortcuts::askVersion() {
+    // Whether the desktop offers the service at all: a desktop may start its portal on the first
+    // call, so the answer comes later.
     QDBusMessage get = QDBusMessage::createMethodCall(
         service, desktopPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << shortcutsInterface << QStringLiteral("version");
@@ -81,7 +115,24 @@ PortalShortcuts::PortalShortcuts(GlobalHotKeys &fallback, const QDBusConnection 
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
         const QDBusPendingReply<QDBusVariant> reply = *call;
         call->deleteLater();
-        serviceAnswered(!reply.isError() && reply.value().variant().toUInt() >= 1);
+        m_version = reply.isError() ? 0 : reply.value().variant().toUInt();
+        if (m_version < 1 || DesktopSession::current().compositor != DesktopSession::Compositor::kwin) {
+            serviceAnswered(m_version >= 1);
+            return;
+        }
+        // KDE Plasma before 6.4 opens its keyboard settings at every bind: there the shortcut is
+        // bound only when the desktop does not hold it yet. KWin's version is Plasma's.
+        QDBusMessage info = QDBusMessage::createMethodCall(
+            QStringLiteral("org.kde.KWin"), QStringLiteral("/KWin"), QStringLiteral("org.kde.KWin"),
+            QStringLiteral("supportInformation"));
+        auto *asked = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(info), this);
+        connect(asked, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *kwin) {
+            const QDBusPendingReply<QString> text = *kwin;
+            kwin->deleteLater();
+            m_listFirst = asksAtEveryBind(text.isError() ? QString() : text.value(),
+                                          qEnvironmentVariable("KDE_SESSION_VERSION"));
+            serviceAnswered(true);
+        });
     });
 }
 
@@ -161,11 +212,18 @@ void PortalShortcuts::openSession() {
                     return;
                 }
                 m_session = handle;
+                m_bindAsked = false;
                 if (m_session.isEmpty()) return; // refused: the hold on the X server stays
                 m_bus.connect(service, m_session, sessionInterface, QStringLiteral("Closed"), this,
                               SLOT(sessionClosed()));
-                // A desktop that already holds the shortcut for this session is not asked again: binding
-                // may open its settings for the user to confirm.
+                if (m_version >= 2) changed(); // the desktop's dialog has a session to show
+                // Binding at every start keeps the shortcut alive where the desktop makes it active
+                // only when bound, and asks nothing for a shortcut it already holds. Where binding
+                // opens its settings every time, a desktop that holds the shortcut is not asked.
+                if (!m_listFirst) {
+                    bindShortcut();
+                    return;
+                }
                 request(QStringLiteral("ListShortcuts"), {QDBusObjectPath(m_session)}, {},
                         [this, handle](uint listed, const QVariantMap &list) {
                             if (m_session != handle) return;
@@ -177,6 +235,9 @@ void PortalShortcuts::openSession() {
 }
 
 void PortalShortcuts::bindShortcut() {
+    // A session takes one bind: desktops refuse a second one.
+    if (m_bindAsked) return;
+    m_bindAsked = true;
     const QString handle = m_session;
     request(QStringLiteral("BindShortcuts"),
             {QDBusObjectPath(handle), QVariant::fromValue(shortcutList()), QString()}, {},
@@ -199,6 +260,13 @@ bool PortalShortcuts::bound(const PortalShortcutList &shortcuts) {
         return true;
     }
     return false;
+}
+
+void PortalShortcuts::configureOnDesktop() {
+    if (!configuresOnDesktop()) return;
+    m_bus.asyncCall(QDBusMessage::createMethodCall(service, desktopPath, shortcutsInterface,
+                                                   QStringLiteral("ConfigureShortcuts"))
+                    << QVariant::fromValue(QDBusObjectPath(m_session)) << QString() << QVariantMap());
 }
 
 void PortalShortcuts::closeSession() {
@@ -284,7 +352,10 @@ GlobalHotKeys &GlobalHotKeys::system() {
     static GlobalHotKeys *hotKeys = []() -> GlobalHotKeys * {
         auto *server = new X11HotKeys;
         if (!DesktopSession::current().isWayland()) return server;
-        return new PortalShortcuts(*server, QDBusConnection::sessionBus());
+        // A connection of its own: the id given to the portal must come before any other call to
+        // it, and Qt may ask the portal for other things on the shared connection.
+        return new PortalShortcuts(*server, QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                                          QStringLiteral("stowbay-portal")));
     }();
     return *hotKeys;
 }

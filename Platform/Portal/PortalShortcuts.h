@@ -34,6 +34,8 @@ public:
     QString desktopTrigger() const override { return m_trigger; }
     bool reachesEveryWindow() const override { return m_service != Service::absent; }
     void installChangeHandler(std::function<void()> onChange) override { m_onChange = std::move(onChange); }
+    bool configuresOnDesktop() const override { return m_version >= 2 && !m_session.isEmpty(); }
+    void configureOnDesktop() override;
 
     // The service's words for a combination, as it takes a preferred trigger: "CTRL+ALT+s".
     static QString preferredTrigger(quint32 keyCode, quint32 modifiers);
@@ -47,6 +49,7 @@ private:
     enum class Service { unknown, offered, absent };
     using Answer = std::function<void(uint response, const QVariantMap &results)>;
 
+    void askVersion();
     void serviceAnswered(bool offered);
     void openSession();
     void bindShortcut();
@@ -71,7 +74,10 @@ private:
     std::optional<Ref> m_serverRef;
     QString m_session; // the open session's handle
     QString m_trigger;
-    Ref m_ref = 0;          // the latest registration
-    bool m_opening = false; // a session is being opened
+    Ref m_ref = 0;            // the latest registration
+    bool m_opening = false;   // a session is being opened
+    bool m_bindAsked = false; // the open session has been asked to bind: it takes that once
+    bool m_listFirst = false; // bound only when the desktop's list lacks the shortcut
+    uint m_version = 0;       // of the service's interface; from 2 it opens the desktop's own dialog
     int m_requests = 0;
 };

@@ -5,7 +5,12 @@ org.freedesktop.portal.Desktop on the session bus and offers org.freedesktop.por
 Deactivated, ShortcutsChanged; Session.Close/Closed). What a compositor does with the keys, it does
 with the key commands the session's input driver reports done in INPUT_LOG ("done key 29 56 31"):
 a combination that matches a bound trigger ("CTRL+ALT+s") activates that shortcut.
+As a current portal does for a program outside a sandbox, it offers org.freedesktop.host.portal.Registry
+and opens a session only for a connection that gave its id there first, and a session takes one
+BindShortcuts. With SHORTCUT_PORTAL_VERSION=2 it offers the interface's second version, whose
+ConfigureShortcuts (the desktop's own dialog) it only logs.
     shortcut-service.py INPUT_LOG"""
+import os
 import sys
 import time
 
@@ -15,6 +20,7 @@ from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
 PORTAL = "org.freedesktop.portal.GlobalShortcuts"
+REGISTRY = "org.freedesktop.host.portal.Registry"
 DESKTOP = "/org/freedesktop/portal/desktop"
 MODIFIERS = {29: "CTRL", 97: "CTRL", 56: "ALT", 100: "ALT", 42: "SHIFT", 54: "SHIFT", 125: "LOGO", 126: "LOGO"}
 KEYS = dict(zip([16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 30, 31, 32, 33, 34, 35, 36, 37, 38, 44, 45, 46, 47, 48, 49, 50],
@@ -47,7 +53,7 @@ class Request(dbus.service.Object):
 class Session(dbus.service.Object):
     def __init__(self, bus, path, service):
         super().__init__(bus, path)
-        self.path, self.service, self.shortcuts = path, service, []
+        self.path, self.service, self.shortcuts, self.bound = path, service, [], False
 
     @dbus.service.method("org.freedesktop.portal.Session")
     def Close(self):
@@ -63,6 +69,21 @@ class Service(dbus.service.Object):
     def __init__(self, bus):
         super().__init__(bus, DESKTOP)
         self.bus, self.sessions = bus, {}
+        self.app_ids, self.callers = {}, set()  # by connection: the id registered; who called before
+
+    @dbus.service.method(REGISTRY, in_signature="sa{sv}", out_signature="", sender_keyword="sender")
+    def Register(self, app_id, options, sender=None):
+        if sender in self.callers or sender in self.app_ids:
+            raise dbus.exceptions.DBusException("Connection already associated with an application ID",
+                                                name="org.freedesktop.portal.Error.Failed")
+        self.app_ids[sender] = str(app_id)
+        print("registered %s as %s" % (sender, app_id), flush=True)
+
+    def refuse_unregistered(self, sender):
+        self.callers.add(sender)
+        if not self.app_ids.get(sender):
+            print("refused %s: no app id" % sender, flush=True)
+            raise dbus.exceptions.DBusException("An app id is required", name="org.freedesktop.portal.Error.NotAllowed")
 
     def answer(self, sender, options, results):
         token = str(options.get("handle_token", "t%d" % time.monotonic_ns()))
@@ -80,11 +101,12 @@ class Service(dbus.service.Object):
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, name):
         if interface == PORTAL and name == "version":
-            return dbus.UInt32(1)
+            return dbus.UInt32(int(os.environ.get("SHORTCUT_PORTAL_VERSION", "1")))
         raise dbus.exceptions.DBusException("no such property", name="org.freedesktop.DBus.Error.InvalidArgs")
 
     @dbus.service.method(PORTAL, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
     def CreateSession(self, options, sender=None):
+        self.refuse_unregistered(sender)
         path = "%s/session/%s/%s" % (DESKTOP, sender[1:].replace(".", "_"), options["session_handle_token"])
         self.sessions[path] = Session(self.bus, path, self)
         return self.answer(sender, options, {"session_handle": dbus.String(path)})
@@ -93,6 +115,11 @@ class Service(dbus.service.Object):
     def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
         self.follow()  # keys pressed before this call meet the shortcuts bound before it
         s = self.sessions[str(session)]
+        if s.bound:
+            raise dbus.exceptions.DBusException("Session already has bound shortcuts",
+                                                name="org.freedesktop.portal.Error.Failed")
+        s.bound = True
+        print("bound %s" % s.path, flush=True)
         s.shortcuts = [(str(i), {"description": p.get("description", ""),
                                  "trigger_description": normal(p.get("preferred_trigger", ""))})
                        for i, p in shortcuts]
@@ -100,7 +127,14 @@ class Service(dbus.service.Object):
 
     @dbus.service.method(PORTAL, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
     def ListShortcuts(self, session, options, sender=None):
+        self.callers.add(sender)
         return self.answer(sender, options, {"shortcuts": self.listed(self.sessions[str(session)])})
+
+    @dbus.service.method(PORTAL, in_signature="osa{sv}", out_signature="", sender_keyword="sender")
+    def ConfigureShortcuts(self, session, parent, options, sender=None):
+        if os.environ.get("SHORTCUT_PORTAL_VERSION", "1") == "1":
+            raise dbus.exceptions.DBusException("no such method", name="org.freedesktop.DBus.Error.UnknownMethod")
+        print("configure %s" % session, flush=True)
 
     @dbus.service.signal(PORTAL, signature="osta{sv}")
     def Activated(self, session, shortcut, timestamp, options):
