@@ -10,6 +10,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <utility>
 
@@ -19,8 +20,6 @@ const QString desktopPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 const QString registryInterface = QStringLiteral("org.freedesktop.host.portal.Registry");
-// The program's id on the desktop: the name of its installed .desktop file, without ".desktop".
-const QString appId = QStringLiteral("stowbay");
 // The one shortcut the program asks for.
 const QString shortcutId = QStringLiteral("toggle");
 
@@ -94,10 +93,11 @@ PortalShortcuts::PortalShortcuts(GlobalHotKeys &fallback, const QDBusConnection 
                   SLOT(shortcutsChanged(QDBusMessage)));
     // A portal outside a sandbox tells programs apart only by the id they give first, on the
     // connection they then use, before any other call: a newer one refuses a shortcut session to a
-    // program without one. An older portal has no such registry, and then this call fails.
+    // program without one. An older portal has no such registry, and then this call fails. The id
+    // is the name of the menu entry the program is installed as.
     QDBusMessage registration =
         QDBusMessage::createMethodCall(service, desktopPath, registryInterface, QStringLiteral("Register"));
-    registration << appId << QVariantMap();
+    registration << QGuiApplication::desktopFileName() << QVariantMap();
     auto *registered = new QDBusPendingCallWatcher(m_bus.asyncCall(registration), this);
     connect(registered, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
         call->deleteLater();
