@@ -530,7 +530,9 @@ void StowbayPanelController::addFiles() {
     // It keeps the panel open while it is up.
     const bool wasPinned = m_pinnedOpen;
     m_pinnedOpen = m_state == State::expanded;
-    connect(dialog, &QFileDialog::urlsSelected, this, [this](const QList<QUrl> &urls) { m_store.add(urls); });
+    // Qt's own dialog tells of the choice as file names, a platform dialog as URLs: the accepted
+    // dialog's selection is the same either way, whether picked, typed or double-clicked.
+    connect(dialog, &QDialog::accepted, this, [this, dialog] { m_store.add(dialog->selectedUrls()); });
     connect(dialog, &QObject::destroyed, this, [this, wasPinned] {
         m_pinnedOpen = wasPinned;
         if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);

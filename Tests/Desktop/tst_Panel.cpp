@@ -9,8 +9,11 @@
 #include "Views/StowbayContentView.h"
 
 #include <QClipboard>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QLocale>
+#include <QPointer>
 #include <QMenu>
 #include <QScreen>
 
@@ -192,6 +195,32 @@ private slots:
             dragByHand({250, 250}, tab.center(), [&] { return p.controller.state() == State::expanded; }));
         source.kill();
         source.waitForFinished();
+    }
+
+    // A click on the drop zone opens the file dialog (Qt's own, as on desktops without a platform
+    // dialog); two names typed there and Enter: both are held.
+    void addFilesWithQtsOwnDialog() {
+        Panel p(words("A"));
+        for (const QString name : {"picked one", "picked two"})
+            TestSupport::writeFile(p.path(name), "1");
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        const QPoint at = p.controller.content()->dropZone()->mapToGlobal(QPoint(20, 20));
+        x.moveTo(at.x(), at.y());
+        x.button(true);
+        x.button(false);
+        QPointer<QFileDialog> dialog;
+        QTRY_VERIFY((dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())));
+        QTRY_VERIFY(dialog->isActiveWindow());
+        auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        QVERIFY2(name && name->isVisible(), "not Qt's own dialog");
+        dialog->setDirectory(p.dir.path());
+        DesktopWindows::run("xdotool", {"type", "--delay", "20", R"("picked one" "picked two")"});
+        QTRY_COMPARE(name->text(), R"("picked one" "picked two")");
+        x.chord({XK_Return});
+        QTRY_COMPARE(p.names(), words("A") << "picked one"
+                                           << "picked two");
+        QTRY_VERIFY(!dialog);
     }
 
     // Presented on purpose the panel takes the keyboard from another client, and a following
