@@ -249,7 +249,7 @@ void StowbayPanelController::animate(const QRect &to, double alpha, double durat
 
 // Operations --------------------------------------------------------------------------------------
 
-void StowbayPanelController::present(bool pinned) {
+void StowbayPanelController::present(bool pinned, bool takeKeyboard) {
     invalidateCollapseTimer();
     if (pinned) m_pinnedOpen = true;
     QScreen *s = pointerScreen();
@@ -278,7 +278,7 @@ void StowbayPanelController::present(bool pinned) {
         scheduleCollapse(3.0);
         return;
     }
-    // Presented on purpose, the panel takes the keyboard; a drag's source keeps it otherwise.
+    if (!takeKeyboard) return;
     m_panel->makeKey();
     content()->focusList();
 }
@@ -410,13 +410,21 @@ void StowbayPanelController::collapseTimerFired() {
 }
 
 void StowbayPanelController::hotKeyPressed() {
-    if (m_state == State::expanded) {
-        m_pinnedOpen = false;
+    // A panel shown without the keyboard is not yet where the user's keys go: the shortcut gives
+    // them to it rather than folding it away.
+    if (m_state == State::expanded && m_panel->isKeyWindow())
         collapse();
-    } else {
+    else
         present(true);
-    }
 }
+
+void StowbayPanelController::toggle() {
+    if (m_state == State::expanded)
+        collapse();
+    else
+        present(true, false);
+}
+
 
 void StowbayPanelController::dragEnded() {
     if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);

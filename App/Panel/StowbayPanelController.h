@@ -49,8 +49,11 @@ public:
     ~StowbayPanelController() override;
 
     // Slides the expanded panel in on the pointer's screen (or moves it there). Pinned: it stays
-    // open until Escape or the shortcut.
-    void present(bool pinned);
+    // open until Escape or the shortcut. A panel presented on purpose from within the desktop (the
+    // shortcut, the tray, a click) takes the keyboard; one presented from a terminal leaves it where
+    // the user is typing.
+    void present(bool pinned) { present(pinned, pinned); }
+    void present(bool pinned, bool takeKeyboard);
     // At launch: the tab, when the panel is hidden and the stowbay holds items.
     void showTabIfNeeded();
     // The expanded panel becomes the tab, or goes away when the stowbay is empty.
@@ -58,8 +61,13 @@ public:
     // (Re-)arms the one collapse timer.
     void scheduleCollapse(double after);
 
-    // The shortcut: collapses an expanded panel, else presents it pinned open.
+    // The shortcut: collapses an expanded panel that has the keyboard, else presents it pinned open
+    // with the keyboard.
     void hotKeyPressed();
+    // `stowbay toggle`: collapses an expanded panel, else presents it pinned open without the
+    // keyboard.
+    void toggle();
+
     // A file drag from elsewhere ended: an expanded panel not pinned open collapses soon.
     void dragEnded();
     // Opens the file dialog; the files chosen are added.

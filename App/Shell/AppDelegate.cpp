@@ -134,7 +134,7 @@ void AppDelegate::setUpStatusItem() {
     // stands for.
     m_statusMenu = std::make_unique<QMenu>();
     connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
-    m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, &AppDelegate::showStowbay);
+    m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, [this] { showStowbay(); });
     m_showItem->setShortcutContext(Qt::WidgetShortcut); // shown, never taken from the menu itself
     m_statusMenu->addAction(QStringLiteral("Add Files…"), this, [this] { m_controller->addFiles(); });
     m_clearItem = m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
@@ -194,8 +194,8 @@ void AppDelegate::itemsChanged() {
     m_clearItem->setEnabled(std::any_of(items.begin(), items.end(), [](const auto &i) { return !i.pinned; }));
 }
 
-void AppDelegate::showStowbay() {
-    m_controller->present(true);
+void AppDelegate::showStowbay(bool takeKeyboard) {
+    m_controller->present(true, takeKeyboard);
 }
 
 void AppDelegate::clearStowbay() {

@@ -39,8 +39,8 @@ public:
     // The tray menu is about to open.
     void menuNeedsUpdate();
 
-    // Menu actions.
-    void showStowbay();
+    // Menu actions. The panel takes the keyboard unless asked from a terminal.
+    void showStowbay(bool takeKeyboard = true);
     void clearStowbay();
     void openSettings();
     void showWelcome();

@@ -241,16 +241,16 @@ void CommandLine::runHere(AppDelegate &delegate) const {
     case Command::add:
         delegate.store().add(fileURLs(m_paths),
                              [sent = int(m_paths.size())](int added) { printCounts(added, sent); });
-        delegate.showStowbay();
+        delegate.showStowbay(false);
         break;
     case Command::show:
-        delegate.showStowbay();
+        delegate.showStowbay(false);
         break;
     case Command::settings:
         delegate.openSettings();
         break;
     case Command::toggle:
-        delegate.controller()->hotKeyPressed();
+        delegate.controller()->toggle();
         break;
     default:
         break;
@@ -279,7 +279,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         delegate.store().add(urls, [reply, sent = int(urls.size())](int added) {
             reply(true, compact({{"added", added}, {"refused", sent - added}}), false);
         });
-        delegate.showStowbay();
+        delegate.showStowbay(false);
         break;
     }
     case Command::list: {
@@ -290,7 +290,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         break;
     }
     case Command::show:
-        delegate.showStowbay();
+        delegate.showStowbay(false);
         reply(true, {}, false);
         break;
     case Command::settings:
@@ -302,7 +302,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         reply(true, {}, false);
         break;
     case Command::toggle:
-        delegate.controller()->hotKeyPressed();
+        delegate.controller()->toggle();
         reply(true, {}, false);
         break;
     case Command::quit:

@@ -10,11 +10,11 @@
 
 #include <QClipboard>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
-#include <QPointer>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 
 #include "DesktopWindows.h"
@@ -22,6 +22,7 @@
 #include <X11/keysym.h>
 
 Q_DECLARE_METATYPE(StowbayEdge)
+Q_DECLARE_METATYPE(StowbayPanelController::State)
 
 namespace {
 using State = StowbayPanelController::State;
@@ -223,12 +224,29 @@ private slots:
         QTRY_VERIFY(!dialog);
     }
 
-    // Presented on purpose the panel takes the keyboard from another client, and a following
-    // Ctrl+V reaches only Stowbay; Escape gives it back. The preview hands it back to the panel.
-    // Presented by a shake it leaves the keyboard alone.
-    void keyboardFollowsIntent() {
+    void presentations_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<State>("state");
+        QTest::addColumn<bool>("panelHasKeys");
+        QTest::newRow("the shortcut: the keyboard; Ctrl+V, the preview and back, Escape gives it back")
+            << "shortcut paste preview escape" << State::tab << false;
+        QTest::newRow("the shortcut: the keyboard, and it stays") << "shortcut" << State::expanded << true;
+        QTest::newRow("a command: the terminal keeps the keyboard") << "command" << State::expanded << false;
+        QTest::newRow("stowbay toggle: the same") << "toggle" << State::expanded << false;
+        QTest::newRow("a shake: the same, and it folds") << "shake" << State::tab << false;
+        QTest::newRow("a command, then the shortcut: the keyboard")
+            << "command shortcut" << State::expanded << true;
+        QTest::newRow("the shortcut twice: folded") << "shortcut shortcut" << State::tab << false;
+        QTest::newRow("stowbay toggle twice: folded") << "toggle toggle" << State::tab << false;
+    }
+    // How the panel was asked for decides whether it takes the keyboard from the window the user
+    // types in, and whether the shortcut folds it.
+    void presentations() {
+        QFETCH(QString, steps);
+        QFETCH(State, state);
+        QFETCH(bool, panelHasKeys);
         Panel p;
-        QProcess other; // another X client, which writes down the keys it receives
+        QProcess other; // another X client, where the user types
         QByteArray log;
         connect(&other, &QProcess::readyReadStandardOutput, this,
                 [&] { log += other.readAllStandardOutput(); });
@@ -239,27 +257,32 @@ private slots:
         QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
         TestSupport::writeFile(p.dir.filePath("pasted"), {});
         Pasteboard::setFiles({QUrl::fromLocalFile(p.dir.filePath("pasted"))});
-
-        p.controller.hotKeyPressed();
-        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
-        x.chord({XK_Control_L, XK_v});
-        QTRY_COMPARE(p.names(), words("A B C pasted"));
-        x.chord({XK_Down}); // the first row
-        x.chord({XK_space});
-        PreviewPanel *preview = PreviewPanel::shared();
-        QTRY_VERIFY(preview->isActiveWindow());
-        x.chord({XK_space});
-        QTRY_VERIFY(!preview->isVisible());
-        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
-        x.chord({XK_Escape});
-        QTRY_COMPARE(p.controller.state(), State::tab);
-        QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
-        QVERIFY(!log.contains("KeyPress"));
-
-        p.controller.present(false);
-        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
-        x.chord({XK_a});
-        QTRY_VERIFY(log.contains("KeyPress"));
+        for (const QString &step : words(steps)) {
+            x.moveTo(500, 450); // over the other window
+            if (step == "shortcut") p.controller.hotKeyPressed();
+            if (step == "command") p.controller.present(true, false);
+            if (step == "toggle") p.controller.toggle();
+            if (step == "shake") p.controller.present(false);
+            if (step == "paste") {
+                x.chord({XK_Control_L, XK_v});
+                QTRY_COMPARE(p.names(), words("A B C pasted"));
+            }
+            if (step == "preview") {
+                x.chord({XK_Down}), x.chord({XK_space});
+                QTRY_VERIFY(PreviewPanel::shared()->isActiveWindow());
+                x.chord({XK_space});
+                QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+            }
+            if (step == "escape") x.chord({XK_Escape});
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(p.controller.state(), state, 10000);
+        QTRY_COMPARE(inputFocus(x.display()),
+                     panelHasKeys ? Window(p.window()) : window.toULong(nullptr, 16));
+        QVERIFY(!log.contains("KeyPress")); // no key meant for the panel went elsewhere
+        if (state == State::expanded && !steps.contains("shake")) {
+            QTest::qWait(3500); // past every delay of a panel not opened on purpose
+            QCOMPARE(p.controller.state(), State::expanded);
+        }
         other.kill();
         other.waitForFinished();
     }
