@@ -85,6 +85,9 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
     m_model.onUndo = [self] {
         if (self) self->undo();
     };
+    m_model.onFold = [self] {
+        if (self) self->collapse();
+    };
     m_background->onEnter = [self] {
         if (!self) return;
         self->m_pointerAtExit.reset();
@@ -95,7 +98,7 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
         self->m_pointerAtExit = self->mouseLocation();
         if (self->m_state != State::expanded) return;
         self->settle();
-        if (!self->m_pinnedOpen) self->scheduleCollapse(1.2);
+        if (!self->m_pinnedOpen || self->m_wentElsewhere) self->scheduleCollapse(1.2);
     };
     m_panel->keyHandler = [self](QKeyEvent *event) { return self && self->handleKey(event); };
 
@@ -252,6 +255,7 @@ void StowbayPanelController::animate(const QRect &to, double alpha, double durat
 void StowbayPanelController::present(bool pinned, bool takeKeyboard) {
     invalidateCollapseTimer();
     if (pinned) m_pinnedOpen = true;
+    m_wentElsewhere = false;
     QScreen *s = pointerScreen();
     if (!s) return;
     m_store.refresh();
@@ -307,6 +311,7 @@ void StowbayPanelController::showTab(QScreen *s) {
 void StowbayPanelController::collapse() {
     invalidateCollapseTimer();
     m_pinnedOpen = false;
+    m_wentElsewhere = false;
     if (m_state != State::expanded) return;
     QPointer<QScreen> s = m_screen ? m_screen.data() : pointerScreen();
     if (!s) return;
@@ -388,7 +393,7 @@ bool StowbayPanelController::isCollapseArmed() const {
 }
 
 void StowbayPanelController::collapseTimerFired() {
-    if (m_state != State::expanded || m_pinnedOpen) return;
+    if (m_state != State::expanded || (m_pinnedOpen && !m_wentElsewhere)) return;
     // Files hovering over the panel keep it open too: in a Wayland session nothing else tells of
     // a drag from another program, nor where the pointer is while it lasts.
     // A menu of the panel's keeps it open too.
@@ -397,13 +402,15 @@ void StowbayPanelController::collapseTimerFired() {
     // be inside the panel, unmoved since it left it, it has gone where Stowbay cannot see.
     const bool pointerGone = DesktopSession::current().isWayland() && m_pointerAtExit == pointer &&
                              m_panel->geometry().contains(pointer);
+    // So do its own menus and dialogs.
     if ((m_isDragActive && m_isDragActive()) || StowbayDragState::internalActive || content()->targeted() ||
-        QApplication::activePopupWidget())
+        QApplication::activePopupWidget() || QApplication::activeModalWidget() || m_fileDialog)
         scheduleCollapse(1.0);
     else if (!pointerGone &&
              m_panel->geometry().adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel).contains(pointer))
         scheduleCollapse(1.5);
-    else if (m_root->hasContent() && content()->holdsPanelOpen())
+    else if (m_root->hasContent() &&
+             (content()->holdsPanelOpen() || (m_pinnedOpen && content()->offersUndo())))
         scheduleCollapse(1.0); // the panel waits while it offers to undo a removal
     else
         collapse();
@@ -425,9 +432,17 @@ void StowbayPanelController::toggle() {
         present(true, false);
 }
 
-
 void StowbayPanelController::dragEnded() {
     if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);
+}
+
+void StowbayPanelController::pointerReleased(bool onPanel) {
+    if (m_state != State::expanded || !m_pinnedOpen) return;
+    // A click in one of Stowbay's own windows (a menu, a dialog, the preview) is no going away.
+    const bool ours = onPanel || QApplication::activePopupWidget() || QApplication::activeModalWidget() ||
+                      m_fileDialog || QApplication::topLevelAt(mouseLocation());
+    m_wentElsewhere = !ours;
+    if (m_wentElsewhere) scheduleCollapse(0.5); // the timer waits for the pointer to be away
 }
 
 bool StowbayPanelController::handleKey(QKeyEvent *event) {
@@ -543,6 +558,7 @@ void StowbayPanelController::addFiles() {
     connect(dialog, &QDialog::accepted, this, [this, dialog] { m_store.add(dialog->selectedUrls()); });
     connect(dialog, &QObject::destroyed, this, [this, wasPinned] {
         m_pinnedOpen = wasPinned;
+        m_wentElsewhere = false;
         if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);
     });
     m_fileDialog = dialog;

@@ -49,9 +49,9 @@ public:
     ~StowbayPanelController() override;
 
     // Slides the expanded panel in on the pointer's screen (or moves it there). Pinned: it stays
-    // open until Escape or the shortcut. A panel presented on purpose from within the desktop (the
-    // shortcut, the tray, a click) takes the keyboard; one presented from a terminal leaves it where
-    // the user is typing.
+    // open until Escape, the shortcut or the user's going elsewhere. A panel presented on purpose
+    // from within the desktop (the shortcut, the tray, a click) takes the keyboard; one presented
+    // from a terminal leaves it where the user is typing.
     void present(bool pinned) { present(pinned, pinned); }
     void present(bool pinned, bool takeKeyboard);
     // At launch: the tab, when the panel is hidden and the stowbay holds items.
@@ -67,9 +67,11 @@ public:
     // `stowbay toggle`: collapses an expanded panel, else presents it pinned open without the
     // keyboard.
     void toggle();
-
     // A file drag from elsewhere ended: an expanded panel not pinned open collapses soon.
     void dragEnded();
+    // A click ended, on the panel or elsewhere: a panel pinned open folds once the user has gone
+    // to another window and the pointer is away from it.
+    void pointerReleased(bool onPanel);
     // Opens the file dialog; the files chosen are added.
     void addFiles();
     // Adds the files on the clipboard; false when it holds none.
@@ -141,6 +143,7 @@ private:
     QPointer<QScreen> m_screen;
     QString m_screenName; // screens are matched by name: a changed setup brings new screen objects
     bool m_pinnedOpen = false;
+    bool m_wentElsewhere = false; // a click elsewhere since the panel was presented pinned
     qint64 m_generation = 0;
     QTimer *m_collapseTimer = nullptr;
     QEasingCurve m_spring;

@@ -40,6 +40,7 @@ AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
 
 // The windows go with the delegate that owns them.
 AppDelegate::~AppDelegate() {
+    if (m_clickMonitor) MouseMonitor::system().removeMonitor(*m_clickMonitor);
     delete m_welcomeWindow;
 }
 
@@ -73,6 +74,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     };
     // 6.
     m_watcher.start();
+    // A click into another window lets a panel pinned open fold once the pointer is away.
+    m_clickMonitor = MouseMonitor::system().addMonitor([self](const MouseEvent &event) {
+        if (self && event.type == MouseEvent::Type::leftMouseUp)
+            self->m_controller->pointerReleased(event.onPanel);
+    });
     // In a Wayland session other programs' drags are seen only where they meet Stowbay's windows:
     // files dragged to the screen edge present the panel, which takes the drop.
     if (DesktopSession::current().isWayland()) {

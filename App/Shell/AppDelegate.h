@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class EdgeTrigger;
 class QAction;
@@ -78,6 +79,7 @@ private:
     std::unique_ptr<EdgeTrigger> m_edgeTrigger;
     std::unique_ptr<StowbayInteraction> m_interaction;
     std::unique_ptr<StowbayPanelController> m_controller;
+    std::optional<int> m_clickMonitor;
     QSystemTrayIcon *m_statusItem = nullptr;
     std::unique_ptr<QMenu> m_statusMenu; // a top-level widget: owned here, not by the QObject tree
     QAction *m_launchItem = nullptr;

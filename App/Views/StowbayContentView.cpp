@@ -222,11 +222,26 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     connect(m_menu, &QAbstractButton::clicked, this, [this] {
         if (m_model.menu) m_model.menu->popup(m_menu->mapToGlobal(QPoint(0, m_menu->height())));
     });
+    // Folds the panel into its tab; the chevron points to the edge it goes to.
+    m_fold = TextButton::make(QString(), QStringLiteral("Fold"));
+    m_fold->setToolTip(QStringLiteral("Fold into the tab (Escape)"));
+    m_fold->setAccessibleDescription(QStringLiteral("Fold the panel into its tab at the screen edge"));
+    connect(m_fold, &QAbstractButton::clicked, this, [this] {
+        if (m_model.onFold) m_model.onFold();
+    });
+    const auto pointFold = [this](StowbayEdge edge) {
+        m_fold->setText(edge == StowbayEdge::right  ? QStringLiteral("›")
+                        : edge == StowbayEdge::left ? QStringLiteral("‹")
+                                                    : QStringLiteral("˅"));
+    };
+    pointFold(m_model.edge());
+    connect(&m_model, &PanelModel::edgeChanged, this, pointFold);
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_undo);
     header->addWidget(m_clear);
     header->addWidget(m_menu);
+    header->addWidget(m_fold);
     column->addLayout(header);
 
     auto *zone = new QHBoxLayout;
@@ -320,7 +335,11 @@ void StowbayContentView::showUndo(const QString &text, bool holdOpen) {
 }
 
 bool StowbayContentView::holdsPanelOpen() const {
-    return m_holdOpen && m_undo->isVisibleTo(this);
+    return m_holdOpen && offersUndo();
+}
+
+bool StowbayContentView::offersUndo() const {
+    return m_undo->isVisibleTo(this);
 }
 
 void StowbayContentView::focusList() {
@@ -334,7 +353,7 @@ bool StowbayContentView::activateFocusedControl(QKeyEvent *event) {
     if (!isActivation(event) || (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)))
         return false;
     QWidget *focus = focusWidget();
-    if (focus == m_clear || focus == m_undo || focus == m_menu) {
+    if (focus == m_clear || focus == m_undo || focus == m_menu || focus == m_fold) {
         static_cast<QAbstractButton *>(focus)->click();
         return true;
     }

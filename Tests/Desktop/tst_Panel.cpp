@@ -3,11 +3,13 @@
 // manager, what a screen reader reads, and two screens.
 #include "Files/Pasteboard.h"
 #include "Files/PreviewPanel.h"
+#include "Input/MouseMonitor.h"
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
 #include "Views/StowbayContentView.h"
 
+#include <QAbstractButton>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QLabel>
@@ -238,14 +240,21 @@ private slots:
             << "command shortcut" << State::expanded << true;
         QTest::newRow("the shortcut twice: folded") << "shortcut shortcut" << State::tab << false;
         QTest::newRow("stowbay toggle twice: folded") << "toggle toggle" << State::tab << false;
+        QTest::newRow("a click into another window folds it") << "command away" << State::tab << false;
+        QTest::newRow("the same with the keyboard") << "shortcut away" << State::tab << false;
+        QTest::newRow("the fold control") << "shortcut fold" << State::tab << false;
     }
     // How the panel was asked for decides whether it takes the keyboard from the window the user
-    // types in, and whether the shortcut folds it.
+    // types in, and whether the shortcut folds it; one opened on purpose stays until the user goes
+    // to another window.
     void presentations() {
         QFETCH(QString, steps);
         QFETCH(State, state);
         QFETCH(bool, panelHasKeys);
         Panel p;
+        const int clicks = MouseMonitor::system().addMonitor([&](const MouseEvent &event) {
+            if (event.type == MouseEvent::Type::leftMouseUp) p.controller.pointerReleased(event.onPanel);
+        });
         QProcess other; // another X client, where the user types
         QByteArray log;
         connect(&other, &QProcess::readyReadStandardOutput, this,
@@ -274,6 +283,11 @@ private slots:
                 QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
             }
             if (step == "escape") x.chord({XK_Escape});
+            if (step == "away") {
+                QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+                x.button(true), x.button(false);
+            }
+            if (step == "fold") p.controller.content()->foldButton()->click();
         }
         QTRY_COMPARE_WITH_TIMEOUT(p.controller.state(), state, 10000);
         QTRY_COMPARE(inputFocus(x.display()),
@@ -283,6 +297,7 @@ private slots:
             QTest::qWait(3500); // past every delay of a panel not opened on purpose
             QCOMPARE(p.controller.state(), State::expanded);
         }
+        MouseMonitor::system().removeMonitor(clicks);
         other.kill();
         other.waitForFinished();
     }
