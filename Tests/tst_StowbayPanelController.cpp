@@ -86,8 +86,8 @@ private slots:
         QCOMPARE(StowbayPanelController::slidOut(expanded, edge), slidOut);
     }
 
-    // Present, the timer folds it into the tab, the pointer on the tab opens it again and Escape
-    // folds it. The shortcut during that slide-out presents again, pinned: the slide-out's completion
+    // Present, the timer folds it into the tab, the pointer resting on the tab opens it again and
+    // Escape folds it. The shortcut during that slide-out presents again, pinned: the slide-out's completion
     // is stale and shows no tab, and the panel stays until the shortcut folds it. With the last item
     // gone the tab goes away.
     void presentCollapseAndTab() {
@@ -100,8 +100,8 @@ private slots:
         QVERIFY(p.restsAt(p.tab()));
         QVERIFY(p.controller.model().isTab());
 
-        p.controller.background().onEnter();
-        QCOMPARE(p.controller.state(), State::expanded);
+        p.controller.background().onEnter(); // resting there
+        QTRY_COMPARE(p.controller.state(), State::expanded);
         QVERIFY(!p.controller.pinnedOpen());
         QVERIFY(p.restsAt(p.expanded()));
         p.key(Qt::Key_Escape);

@@ -88,13 +88,19 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
     m_model.onFold = [self] {
         if (self) self->collapse();
     };
+    m_tabRest = new QTimer(this);
+    m_tabRest->setSingleShot(true);
+    connect(m_tabRest, &QTimer::timeout, this, [this] {
+        if (m_state == State::tab) present(false);
+    });
     m_background->onEnter = [self] {
         if (!self) return;
         self->m_pointerAtExit.reset();
-        if (self->m_state == State::tab) self->present(false);
+        if (self->m_state == State::tab) self->m_tabRest->start(milliseconds(tabRest));
     };
     m_background->onExit = [self] {
         if (!self) return;
+        self->m_tabRest->stop();
         self->m_pointerAtExit = self->mouseLocation();
         if (self->m_state != State::expanded) return;
         self->settle();
@@ -254,6 +260,7 @@ void StowbayPanelController::animate(const QRect &to, double alpha, double durat
 
 void StowbayPanelController::present(bool pinned, bool takeKeyboard) {
     invalidateCollapseTimer();
+    m_tabRest->stop();
     if (pinned) m_pinnedOpen = true;
     m_wentElsewhere = false;
     QScreen *s = pointerScreen();

@@ -43,6 +43,8 @@ public:
     static constexpr int tabLength = 96;
     static constexpr int slideDistance = 24;
     static constexpr int nearPanel = 12;
+    // How long the pointer rests on the tab before it opens: a pass on the way elsewhere does not.
+    static constexpr double tabRest = 0.3;
 
     StowbayPanelController(StowbayStore &store, StowbayInteraction &interaction, AppSettings &settings,
                            std::function<bool()> isDragActive, QObject *parent = nullptr);
@@ -144,6 +146,7 @@ private:
     QString m_screenName; // screens are matched by name: a changed setup brings new screen objects
     bool m_pinnedOpen = false;
     bool m_wentElsewhere = false; // a click elsewhere since the panel was presented pinned
+    QTimer *m_tabRest = nullptr;
     qint64 m_generation = 0;
     QTimer *m_collapseTimer = nullptr;
     QEasingCurve m_spring;

@@ -240,6 +240,9 @@ private slots:
             << "command shortcut" << State::expanded << true;
         QTest::newRow("the shortcut twice: folded") << "shortcut shortcut" << State::tab << false;
         QTest::newRow("stowbay toggle twice: folded") << "toggle toggle" << State::tab << false;
+        QTest::newRow("a click on the tab: the keyboard") << "shake click" << State::expanded << true;
+        QTest::newRow("resting on the tab: opens") << "shake rest" << State::expanded << false;
+        QTest::newRow("passing over the tab: stays folded") << "shake pass" << State::tab << false;
         QTest::newRow("a click into another window folds it") << "command away" << State::tab << false;
         QTest::newRow("the same with the keyboard") << "shortcut away" << State::tab << false;
         QTest::newRow("the fold control") << "shortcut fold" << State::tab << false;
@@ -266,6 +269,7 @@ private slots:
         QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
         TestSupport::writeFile(p.dir.filePath("pasted"), {});
         Pasteboard::setFiles({QUrl::fromLocalFile(p.dir.filePath("pasted"))});
+        const QRect tab = p.controller.tabFrame(p.screen());
         for (const QString &step : words(steps)) {
             x.moveTo(500, 450); // over the other window
             if (step == "shortcut") p.controller.hotKeyPressed();
@@ -283,6 +287,16 @@ private slots:
                 QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
             }
             if (step == "escape") x.chord({XK_Escape});
+            if (step == "click" || step == "rest" || step == "pass") {
+                QVERIFY(p.restsAt(tab));
+                x.moveTo(tab.center().x(), tab.center().y());
+                if (step == "click") x.button(true), x.button(false);
+                if (step == "pass") {
+                    x.moveTo(500, 450);
+                    QTest::qWait(1000); // past the rest it takes, short of a fold
+                    QCOMPARE(p.controller.state(), State::tab);
+                }
+            }
             if (step == "away") {
                 QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
                 x.button(true), x.button(false);
