@@ -211,11 +211,13 @@ private slots:
         row("Ctrl+A selects all", "Ctrl+A", "B", "A B C D E", "A B C D E");
         row("A alone does nothing", "A", "B", "B", "A B C D E");
         row("Ctrl+Shift+A does nothing", "Ctrl+Shift+A", "B", "B", "A B C D E");
-        row("BackSpace removes the selection", "Backspace", "B D", "", "A C E");
-        row("Delete, with Shift, too", "Shift+Del", "E", "", "A B C D");
+        row("BackSpace removes the selection; the next row is the keyboard's", "Backspace", "B D", "C",
+            "A C E");
+        row("Delete, with Shift, too; after the last row, the one before", "Shift+Del", "E", "D", "A B C D");
         row("Delete with nothing selected", "Del", "", "", "A B C D E");
         row("Ctrl+Z puts back what Delete removed, in place", "Del, Ctrl+Z", "B D", "B D", "A B C D E");
-        row("Ctrl+Z puts back only the last removal", "Del, Down, Del, Ctrl+Z", "B", "A", "A C D E");
+        row("Down goes on after a Delete; Ctrl+Z puts back only the last removal", "Del, Down, Del, Ctrl+Z",
+            "B", "D", "A C D E");
         row("Down with nothing selected: the first row", "Down", "", "A", "A B C D E");
         row("Up with nothing selected: the last row", "Up", "", "E", "A B C D E");
         row("Down and Up move one row from the last clicked", "Down, Down, Up", "A C", "D", "A B C D E");

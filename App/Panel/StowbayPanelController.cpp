@@ -485,10 +485,19 @@ bool StowbayPanelController::handleKey(QKeyEvent *event) {
     case Qt::Key_F10:
         return modifiers == Qt::ShiftModifier && view->openRowMenu();
     case Qt::Key_Backspace:
-    case Qt::Key_Delete:
+    case Qt::Key_Delete: {
         if (selection.isEmpty()) return false;
+        // The row that takes the first removed one's place becomes the keyboard's, so that the
+        // user goes on from where they were.
+        const qsizetype at = ids(m_store.items()).indexOf(selection.constFirst());
         m_store.remove(selection); // the content offers to undo it
+        if (!m_store.items().isEmpty()) {
+            m_interaction.stepTo(at, false);
+            content()->focusList();
+            content()->showCurrentRow();
+        }
         return true;
+    }
     case Qt::Key_Escape:
         collapse();
         return true;
