@@ -458,6 +458,7 @@ void StowbayContentView::itemsChanged() {
     for (const StowbayItem &item : items)
         ++names[item.name];
     QSet<QUuid> present;
+    QPointer<ItemRowView> firstNew;
     for (int i = 0; i < items.size(); ++i) {
         const StowbayItem &item = items[i];
         present.insert(item.id);
@@ -465,6 +466,7 @@ void StowbayContentView::itemsChanged() {
         if (!row) {
             row = new ItemRowView(item, &m_interaction);
             m_rows.insert(item.id, row);
+            if (!firstNew) firstNew = row;
         }
         row->setItem(item);
         row->setInfo(m_store.infos().contains(item.id) ? std::optional(m_store.infos().value(item.id))
@@ -487,6 +489,14 @@ void StowbayContentView::itemsChanged() {
         it = m_rows.erase(it);
     }
     updateFocusRing();
+    // What was just added is shown, once the list has laid the new rows out.
+    if (added > 0 && firstNew)
+        QMetaObject::invokeMethod(
+            this,
+            [this, firstNew] {
+                if (firstNew) m_list->ensureWidgetVisible(firstNew, 0, 0);
+            },
+            Qt::QueuedConnection);
 }
 
 void StowbayContentView::infosChanged() {

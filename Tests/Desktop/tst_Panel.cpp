@@ -201,9 +201,9 @@ private slots:
     }
 
     // A click on the drop zone opens the file dialog (Qt's own, as on desktops without a platform
-    // dialog); two names typed there and Enter: both are held.
+    // dialog); two names typed there and Enter: both are held, and the list scrolls down to them.
     void addFilesWithQtsOwnDialog() {
-        Panel p(words("A"));
+        Panel p(words("A B C D E F G H I J"));
         for (const QString name : {"picked one", "picked two"})
             TestSupport::writeFile(p.path(name), "1");
         p.controller.present(true);
@@ -221,9 +221,11 @@ private slots:
         DesktopWindows::run("xdotool", {"type", "--delay", "20", R"("picked one" "picked two")"});
         QTRY_COMPARE(name->text(), R"("picked one" "picked two")");
         x.chord({XK_Return});
-        QTRY_COMPARE(p.names(), words("A") << "picked one"
-                                           << "picked two");
+        QTRY_COMPARE(p.names(),
+                     words("A B C D E F G H I J picked_one picked_two").replaceInStrings("_", " "));
         QTRY_VERIFY(!dialog);
+        const ItemRowView *first = p.controller.content()->row(p.store->items()[10].id);
+        QTRY_VERIFY(first->visibleRegion() == QRegion(first->rect()));
     }
 
     void presentations_data() {
