@@ -432,11 +432,11 @@ void StowbayPanelController::hotKeyPressed() {
         present(true);
 }
 
-void StowbayPanelController::toggle() {
+void StowbayPanelController::toggle(bool takeKeyboard) {
     if (m_state == State::expanded)
         collapse();
     else
-        present(true, false);
+        present(true, takeKeyboard);
 }
 
 void StowbayPanelController::dragEnded() {

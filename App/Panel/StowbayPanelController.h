@@ -66,9 +66,9 @@ public:
     // The shortcut: collapses an expanded panel that has the keyboard, else presents it pinned open
     // with the keyboard.
     void hotKeyPressed();
-    // `stowbay toggle`: collapses an expanded panel, else presents it pinned open without the
-    // keyboard.
-    void toggle();
+    // `stowbay toggle` and the tray icon's click: collapses an expanded panel, whether it has the
+    // keyboard or not (a click on the icon may have taken it), else presents it pinned open.
+    void toggle(bool takeKeyboard);
     // A file drag from elsewhere ended: an expanded panel not pinned open collapses soon.
     void dragEnded();
     // A click ended, on the panel or elsewhere: a panel pinned open folds once the user has gone

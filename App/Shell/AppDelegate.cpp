@@ -156,11 +156,10 @@ void AppDelegate::setUpStatusItem() {
     m_statusItem->setContextMenu(m_statusMenu.get());
     // Where no tray shows the icon (GNOME without an extension) the panel's header offers the menu.
     m_controller->model().menu = m_statusMenu.get();
-    // A plain click shows the panel, or folds it, as the shortcut does; the menu is on the context
-    // click.
+    // A plain click shows the panel with the keyboard, or folds it; the menu is on the context click.
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) m_controller->hotKeyPressed();
+                if (reason == QSystemTrayIcon::Trigger) m_controller->toggle(true);
             });
     connect(&m_store, &StowbayStore::itemsChanged, this, &AppDelegate::itemsChanged);
     itemsChanged();

@@ -305,7 +305,7 @@ void CommandLine::runHere(AppDelegate &delegate) const {
         delegate.openSettings();
         break;
     case Command::toggle:
-        delegate.controller()->toggle();
+        delegate.controller()->toggle(false);
         break;
     default:
         break;
@@ -357,7 +357,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         reply(true, {}, false);
         break;
     case Command::toggle:
-        delegate.controller()->toggle();
+        delegate.controller()->toggle(false);
         reply(true, {}, false);
         break;
     case Command::quit:

@@ -276,7 +276,7 @@ private slots:
             x.moveTo(500, 450); // over the other window
             if (step == "shortcut") p.controller.hotKeyPressed();
             if (step == "command") p.controller.present(true, false);
-            if (step == "toggle") p.controller.toggle();
+            if (step == "toggle") p.controller.toggle(false);
             if (step == "shake") p.controller.present(false);
             if (step == "paste") {
                 x.chord({XK_Control_L, XK_v});
