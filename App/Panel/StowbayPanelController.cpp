@@ -464,7 +464,7 @@ bool StowbayPanelController::handleKey(QKeyEvent *event) {
         m_interaction.selectAll();
         return true;
     case Qt::Key_C:
-        return ctrl && m_interaction.copyFiles(selection);
+        return ctrl && view->copyFiles(selection);
     case Qt::Key_V:
         return ctrl && pasteFiles();
     case Qt::Key_Z:

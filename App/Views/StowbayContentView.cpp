@@ -362,12 +362,22 @@ bool StowbayContentView::activateFocusedControl(QKeyEvent *event) {
         return true;
     }
     if (focus == m_dragAll) {
-        const QList<QUuid> all = m_interaction.dragIDs(std::nullopt);
-        const int copied = int(m_interaction.urls(all).size());
-        if (m_interaction.copyFiles(all)) showNotice(filesText(copied) + QStringLiteral(" copied"));
+        copyFiles(m_interaction.dragIDs(std::nullopt));
         return true;
     }
     return false;
+}
+
+bool StowbayContentView::copyFiles(const QList<QUuid> &ids) {
+    if (ids.isEmpty()) return false;
+    const int copied = int(m_interaction.urls(ids).size());
+    const int missing = int(ids.size()) - copied;
+    if (!m_interaction.copyFiles(ids))
+        showNotice(QStringLiteral("Nothing copied: %1 missing").arg(missing));
+    else
+        showNotice(filesText(copied) + QStringLiteral(" copied") +
+                   (missing ? QStringLiteral("; %1 missing").arg(missing) : QString()));
+    return true;
 }
 
 void StowbayContentView::showCurrentRow() {

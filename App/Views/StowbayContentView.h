@@ -55,6 +55,9 @@ public:
     // Enter or Space on a control that has the keyboard does what a click on it does; true when
     // the key was one of those.
     bool activateFocusedControl(QKeyEvent *event);
+    // Puts the files of `ids` that exist on the clipboard and says how many it copied and how many
+    // are missing; false when there are no items to copy.
+    bool copyFiles(const QList<QUuid> &ids);
     // Scrolls the keyboard's row into view.
     void showCurrentRow();
     // The row menu of the keyboard's row, under it; false when there is no such row.
