@@ -62,6 +62,7 @@ class DropZoneView : public QWidget {
 public:
     static constexpr const char *name = "Drop files here; click to add files";
     explicit DropZoneView(QWidget *parent) : QWidget(parent) {
+        RowAccessibility::exposeAsButton(this); // before anything asks a screen reader's view of it
         setFocusPolicy(Qt::StrongFocus);
         setCursor(Qt::PointingHandCursor);
         setAccessibleName(QString::fromUtf8(name));
@@ -151,6 +152,7 @@ protected:
 class DragAllView : public QWidget {
 public:
     DragAllView(StowbayInteraction &interaction, QWidget *parent) : QWidget(parent) {
+        RowAccessibility::exposeAsButton(this);
         setFixedHeight(30);
         setFocusPolicy(Qt::StrongFocus);
         setAccessibleName(QStringLiteral("Drag all"));

@@ -43,10 +43,10 @@ Window inputFocus(Display *display) {
 
 // The item list of this process as a screen reader finds it on the AT-SPI bus (read by another
 // process, whose questions this one answers meanwhile).
-QStringList readList() {
+QStringList readList(const QString &what = {}) {
     QProcess reader;
     reader.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/listreader.py",
-                 {QString::number(QCoreApplication::applicationPid())});
+                 {QString::number(QCoreApplication::applicationPid()), what});
     if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 20000)) return {"no end"};
     return QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
@@ -380,6 +380,18 @@ private slots:
         QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
         x.chord({XK_Escape});
         QTRY_VERIFY(!QApplication::activePopupWidget());
+        // The window and the controls that act on a click are named, and buttons to a reader.
+        const QStringList controls{"Stowbay", "button|Clear", "button|Fold",
+                                   "button|Drop files here; click to add files", "button|Drag all"};
+        QTRY_COMPARE_WITH_TIMEOUT(readList("controls"), controls, 30000);
+        QStringList stops; // Tab from the list goes round the named controls, and nowhere else
+        for (int i = 0; i < 5; ++i) {
+            const QWidget *before = QApplication::focusWidget();
+            x.chord({XK_Tab});
+            QTRY_VERIFY(QApplication::focusWidget() != before);
+            stops << QApplication::focusWidget()->accessibleName();
+        }
+        QCOMPARE(stops, QStringList({"Drag all", "Clear", "Fold", controls[3].mid(7), "Items"}));
     }
     // Over a window of black text on white, an empty part of the panel (below its one row) shows
     // nothing of it: its pixels vary by at most 8 levels of 255.
