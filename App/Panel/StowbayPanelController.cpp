@@ -280,6 +280,9 @@ void StowbayPanelController::present(bool pinned, bool takeKeyboard) {
         m_panel->orderFrontRegardless();
         m_state = State::expanded;
         animate(f, 1, 0.38, m_spring);
+        // A clear that can still be undone is offered again, where the user left it.
+        if (m_store.canUndoClear() && !content()->offersUndo())
+            content()->showUndo(QStringLiteral("Cleared"), true);
     } else if (s != m_screen || m_panel->geometry() != f) {
         m_screen = s;
         m_screenName = s->name();

@@ -140,10 +140,21 @@ void AppDelegate::setUpStatusItem() {
     // stands for.
     m_statusMenu = std::make_unique<QMenu>();
     connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
-    m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, [this] { showStowbay(); });
+    // "Fold Stowbay" while the panel is shown.
+    m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, [this] {
+        if (m_controller->state() == StowbayPanelController::State::expanded)
+            m_controller->collapse();
+        else
+            showStowbay();
+    });
     m_showItem->setShortcutContext(Qt::WidgetShortcut); // shown, never taken from the menu itself
     m_statusMenu->addAction(QStringLiteral("Add Files…"), this, [this] { m_controller->addFiles(); });
     m_clearItem = m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
+    // While a clear can be undone; what comes back shows in the panel.
+    m_undoClearItem = m_statusMenu->addAction(QStringLiteral("Undo Clear"), this, [this] {
+        showStowbay();
+        m_controller->undo();
+    });
     m_statusMenu->addSeparator();
     m_statusMenu->addAction(QStringLiteral("Settings…"), this, &AppDelegate::openSettings);
     m_statusMenu->addAction(QStringLiteral("How Stowbay Works"), this, &AppDelegate::showWelcome);
@@ -186,6 +197,9 @@ void AppDelegate::setUpStatusItem() {
 
 void AppDelegate::menuNeedsUpdate() {
     m_launchItem->setChecked(LaunchAtLogin::isEnabled());
+    const bool shown = m_controller->state() == StowbayPanelController::State::expanded;
+    m_showItem->setText(shown ? QStringLiteral("Fold Stowbay") : QStringLiteral("Show Stowbay"));
+    m_undoClearItem->setVisible(m_store.canUndoClear());
     m_showItem->setShortcut(QKeySequence::fromString(m_settings.hotkeyDisplay(), QKeySequence::NativeText));
 }
 

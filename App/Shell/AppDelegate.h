@@ -85,6 +85,7 @@ private:
     QAction *m_launchItem = nullptr;
     QAction *m_showItem = nullptr;
     QAction *m_clearItem = nullptr;
+    QAction *m_undoClearItem = nullptr;
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_welcomeWindow;
     QTimer *m_purgeTimer = nullptr;
