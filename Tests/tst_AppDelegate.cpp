@@ -94,10 +94,10 @@ private slots:
         }
     }
 
-    // "Show Stowbay" opens the panel pinned open; "Clear Stowbay"
-    // keeps pinned items, and is there only while something can be cleared; the tool tip counts the
-    // files; the Launch at Login check mark is read from the autostart entry each time the menu opens,
-    // the entry toggles it and a failure is shown.
+    // "Show Stowbay" opens the panel pinned open; "Clear Stowbay" keeps pinned items, is there only
+    // while something can be cleared, and "Undo Clear" then; the tool tip counts the files; the
+    // Launch at Login check mark is read from the autostart entry each time the menu opens, the
+    // entry toggles it and a failure is shown.
     void trayMenu() {
         const StowbayItem pinned = item("pinned", 10, true);
         store({item("a", 10), pinned, item("b", 10)});
@@ -117,6 +117,12 @@ private slots:
         QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});
         QCOMPARE(delegate.statusItem()->toolTip(), "Stowbay — 1 file");
         QVERIFY(!delegate.clearItem()->isEnabled());
+        // While the panel is shown the first entry folds it; the clear is offered for undoing.
+        emit delegate.statusMenu()->aboutToShow();
+        QCOMPARE(delegate.statusMenu()->actions().at(0)->text(), "Fold Stowbay");
+        QVERIFY(delegate.statusMenu()->actions().at(3)->isVisible());
+        delegate.statusMenu()->actions().at(3)->trigger();
+        QCOMPARE(delegate.store().items().size(), 3);
 
         QAction *launch = delegate.launchItem();
         QVERIFY(!LaunchAtLogin::set(true)); // behind the menu's back

@@ -86,8 +86,8 @@ private slots:
         QCOMPARE(StowbayPanelController::slidOut(expanded, edge), slidOut);
     }
 
-    // Present, the timer folds it into the tab, the pointer on the tab opens it again and Escape
-    // folds it. The shortcut during that slide-out presents again, pinned: the slide-out's completion
+    // Present, the timer folds it into the tab, the pointer resting on the tab opens it again and
+    // Escape folds it. The shortcut during that slide-out presents again, pinned: the slide-out's completion
     // is stale and shows no tab, and the panel stays until the shortcut folds it. With the last item
     // gone the tab goes away.
     void presentCollapseAndTab() {
@@ -100,8 +100,8 @@ private slots:
         QVERIFY(p.restsAt(p.tab()));
         QVERIFY(p.controller.model().isTab());
 
-        p.controller.background().onEnter();
-        QCOMPARE(p.controller.state(), State::expanded);
+        p.controller.background().onEnter(); // resting there
+        QTRY_COMPARE(p.controller.state(), State::expanded);
         QVERIFY(!p.controller.pinnedOpen());
         QVERIFY(p.restsAt(p.expanded()));
         p.key(Qt::Key_Escape);
@@ -211,11 +211,13 @@ private slots:
         row("Ctrl+A selects all", "Ctrl+A", "B", "A B C D E", "A B C D E");
         row("A alone does nothing", "A", "B", "B", "A B C D E");
         row("Ctrl+Shift+A does nothing", "Ctrl+Shift+A", "B", "B", "A B C D E");
-        row("BackSpace removes the selection", "Backspace", "B D", "", "A C E");
-        row("Delete, with Shift, too", "Shift+Del", "E", "", "A B C D");
+        row("BackSpace removes the selection; the next row is the keyboard's", "Backspace", "B D", "C",
+            "A C E");
+        row("Delete, with Shift, too; after the last row, the one before", "Shift+Del", "E", "D", "A B C D");
         row("Delete with nothing selected", "Del", "", "", "A B C D E");
         row("Ctrl+Z puts back what Delete removed, in place", "Del, Ctrl+Z", "B D", "B D", "A B C D E");
-        row("Ctrl+Z puts back only the last removal", "Del, Down, Del, Ctrl+Z", "B", "A", "A C D E");
+        row("Down goes on after a Delete; Ctrl+Z puts back only the last removal", "Del, Down, Del, Ctrl+Z",
+            "B", "D", "A C D E");
         row("Down with nothing selected: the first row", "Down", "", "A", "A B C D E");
         row("Up with nothing selected: the last row", "Up", "", "E", "A B C D E");
         row("Down and Up move one row from the last clicked", "Down, Down, Up", "A C", "D", "A B C D E");

@@ -71,19 +71,34 @@ private:
     }
 };
 
+constexpr const char *buttonProperty = "stowbayButton";
+
 QAccessibleInterface *factory(const QString &, QObject *object) {
     if (auto *row = qobject_cast<ItemRowView *>(object)) return new RowAccessible(row);
+    if (object && object->isWidgetType() && object->property(buttonProperty).toBool())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Button);
     if (object && object->isWidgetType() && object->objectName() == QLatin1String(listName))
         return new ListAccessible(static_cast<QWidget *>(object));
     return nullptr;
 }
 } // namespace
 
-void RowAccessibility::exposeAsList(QWidget *rows) {
+namespace {
+void installFactory() {
     static const bool installed = [] {
         QAccessible::installFactory(factory);
         return true;
     }();
     Q_UNUSED(installed);
+}
+} // namespace
+
+void RowAccessibility::exposeAsList(QWidget *rows) {
+    installFactory();
     rows->setObjectName(QString::fromLatin1(listName));
+}
+
+void RowAccessibility::exposeAsButton(QWidget *control) {
+    installFactory();
+    control->setProperty(buttonProperty, true);
 }

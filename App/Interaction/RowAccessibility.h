@@ -9,4 +9,7 @@ namespace RowAccessibility {
 // Makes `rows`, the widget that holds the item rows in their order, the list; installs the
 // accessibility factory the first time.
 void exposeAsList(QWidget *rows);
+// Makes a control that draws itself and does something when clicked (the drop zone, "Drag all") a
+// button to a screen reader.
+void exposeAsButton(QWidget *control);
 } // namespace RowAccessibility

@@ -416,6 +416,7 @@ void StowbayStore::removeWhere(const std::function<bool(const StowbayItem &)> &r
         if (removed(m_items[i])) taken.append({i, m_items[i]});
     if (taken.isEmpty()) return;
     m_lastRemoval = taken;
+    m_lastRemovalWasClear = false;
     m_items.removeIf(removed);
     for (const auto &[place, item] : std::as_const(taken))
         m_infos.remove(item.id);
@@ -450,7 +451,10 @@ void StowbayStore::setPinned(const QList<QUuid> &ids, bool pinned) {
 }
 
 void StowbayStore::clear() {
+    const bool clears =
+        std::any_of(m_items.cbegin(), m_items.cend(), [](const auto &i) { return !i.pinned; });
     removeWhere([](const StowbayItem &item) { return !item.pinned; });
+    if (clears) m_lastRemovalWasClear = true;
 }
 
 void StowbayStore::purgeExpired() {

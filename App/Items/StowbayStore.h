@@ -52,6 +52,8 @@ public:
     // remembered.
     QList<QUuid> undoRemoval();
     bool canUndoRemoval() const { return !m_lastRemoval.isEmpty(); }
+    // The last removal was a clear, and can be undone.
+    bool canUndoClear() const { return m_lastRemovalWasClear && canUndoRemoval(); }
     void purgeExpired();
     void refresh();
     // While on (the panel is open), the held files and their folders are watched: a file renamed,
@@ -134,4 +136,5 @@ private:
     quint64 m_writeNumber = 0;          // numbers the writes and removals, in the order queued
     bool m_saveFailing = false;         // the last write failed and saveFailed() was said
     QList<std::pair<qsizetype, StowbayItem>> m_lastRemoval; // by place in the list, first to last
+    bool m_lastRemovalWasClear = false;
 };

@@ -81,7 +81,10 @@ void StowbayBackgroundView::paintEvent(QPaintEvent *) {
 StowbayPanel::StowbayPanel(const QRect &contentRect) {
     FloatingWindow::configure(this);
     setGeometry(contentRect);
-    setFocusPolicy(Qt::StrongFocus);
+    // Keys reach it when none of its views has the keyboard, but Tab never stops on it.
+    setFocusPolicy(Qt::ClickFocus);
+    setWindowTitle(QStringLiteral("Stowbay"));
+    setAccessibleName(QStringLiteral("Stowbay"));
     // The rows' tool tips show while another program has the keyboard, as during a drag.
     setAttribute(Qt::WA_AlwaysShowToolTips);
     // The press that goes down on the panel is the panel's own: the drag watcher leaves it alone.

@@ -32,6 +32,8 @@ public:
     std::function<void()> onAddFiles;
     // "Undo" after a removal.
     std::function<void()> onUndo;
+    // The header's fold control.
+    std::function<void()> onFold;
     // The program's menu (the tray's), offered in the panel's header where no tray shows it.
     QMenu *menu = nullptr;
 

@@ -85,17 +85,26 @@ StowbayPanelController::StowbayPanelController(StowbayStore &store, StowbayInter
     m_model.onUndo = [self] {
         if (self) self->undo();
     };
+    m_model.onFold = [self] {
+        if (self) self->collapse();
+    };
+    m_tabRest = new QTimer(this);
+    m_tabRest->setSingleShot(true);
+    connect(m_tabRest, &QTimer::timeout, this, [this] {
+        if (m_state == State::tab) present(false);
+    });
     m_background->onEnter = [self] {
         if (!self) return;
         self->m_pointerAtExit.reset();
-        if (self->m_state == State::tab) self->present(false);
+        if (self->m_state == State::tab) self->m_tabRest->start(milliseconds(tabRest));
     };
     m_background->onExit = [self] {
         if (!self) return;
+        self->m_tabRest->stop();
         self->m_pointerAtExit = self->mouseLocation();
         if (self->m_state != State::expanded) return;
         self->settle();
-        if (!self->m_pinnedOpen) self->scheduleCollapse(1.2);
+        if (!self->m_pinnedOpen || self->m_wentElsewhere) self->scheduleCollapse(1.2);
     };
     m_panel->keyHandler = [self](QKeyEvent *event) { return self && self->handleKey(event); };
 
@@ -249,9 +258,11 @@ void StowbayPanelController::animate(const QRect &to, double alpha, double durat
 
 // Operations --------------------------------------------------------------------------------------
 
-void StowbayPanelController::present(bool pinned) {
+void StowbayPanelController::present(bool pinned, bool takeKeyboard) {
     invalidateCollapseTimer();
+    m_tabRest->stop();
     if (pinned) m_pinnedOpen = true;
+    m_wentElsewhere = false;
     QScreen *s = pointerScreen();
     if (!s) return;
     m_store.refresh();
@@ -269,6 +280,9 @@ void StowbayPanelController::present(bool pinned) {
         m_panel->orderFrontRegardless();
         m_state = State::expanded;
         animate(f, 1, 0.38, m_spring);
+        // A clear that can still be undone is offered again, where the user left it.
+        if (m_store.canUndoClear() && !content()->offersUndo())
+            content()->showUndo(QStringLiteral("Cleared"), true);
     } else if (s != m_screen || m_panel->geometry() != f) {
         m_screen = s;
         m_screenName = s->name();
@@ -278,7 +292,7 @@ void StowbayPanelController::present(bool pinned) {
         scheduleCollapse(3.0);
         return;
     }
-    // Presented on purpose, the panel takes the keyboard; a drag's source keeps it otherwise.
+    if (!takeKeyboard) return;
     m_panel->makeKey();
     content()->focusList();
 }
@@ -307,6 +321,7 @@ void StowbayPanelController::showTab(QScreen *s) {
 void StowbayPanelController::collapse() {
     invalidateCollapseTimer();
     m_pinnedOpen = false;
+    m_wentElsewhere = false;
     if (m_state != State::expanded) return;
     QPointer<QScreen> s = m_screen ? m_screen.data() : pointerScreen();
     if (!s) return;
@@ -388,7 +403,7 @@ bool StowbayPanelController::isCollapseArmed() const {
 }
 
 void StowbayPanelController::collapseTimerFired() {
-    if (m_state != State::expanded || m_pinnedOpen) return;
+    if (m_state != State::expanded || (m_pinnedOpen && !m_wentElsewhere)) return;
     // Files hovering over the panel keep it open too: in a Wayland session nothing else tells of
     // a drag from another program, nor where the pointer is while it lasts.
     // A menu of the panel's keeps it open too.
@@ -397,29 +412,47 @@ void StowbayPanelController::collapseTimerFired() {
     // be inside the panel, unmoved since it left it, it has gone where Stowbay cannot see.
     const bool pointerGone = DesktopSession::current().isWayland() && m_pointerAtExit == pointer &&
                              m_panel->geometry().contains(pointer);
+    // So do its own menus and dialogs.
     if ((m_isDragActive && m_isDragActive()) || StowbayDragState::internalActive || content()->targeted() ||
-        QApplication::activePopupWidget())
+        QApplication::activePopupWidget() || QApplication::activeModalWidget() || m_fileDialog)
         scheduleCollapse(1.0);
     else if (!pointerGone &&
              m_panel->geometry().adjusted(-nearPanel, -nearPanel, nearPanel, nearPanel).contains(pointer))
         scheduleCollapse(1.5);
-    else if (m_root->hasContent() && content()->holdsPanelOpen())
+    else if (m_root->hasContent() &&
+             (content()->holdsPanelOpen() || (m_pinnedOpen && content()->offersUndo())))
         scheduleCollapse(1.0); // the panel waits while it offers to undo a removal
     else
         collapse();
 }
 
 void StowbayPanelController::hotKeyPressed() {
-    if (m_state == State::expanded) {
-        m_pinnedOpen = false;
+    // A panel shown without the keyboard is not yet where the user's keys go: the shortcut gives
+    // them to it rather than folding it away.
+    if (m_state == State::expanded && m_panel->isKeyWindow())
         collapse();
-    } else {
+    else
         present(true);
-    }
+}
+
+void StowbayPanelController::toggle(bool takeKeyboard) {
+    if (m_state == State::expanded)
+        collapse();
+    else
+        present(true, takeKeyboard);
 }
 
 void StowbayPanelController::dragEnded() {
     if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);
+}
+
+void StowbayPanelController::pointerReleased(bool onPanel) {
+    if (m_state != State::expanded || !m_pinnedOpen) return;
+    // A click in one of Stowbay's own windows (a menu, a dialog, the preview) is no going away.
+    const bool ours = onPanel || QApplication::activePopupWidget() || QApplication::activeModalWidget() ||
+                      m_fileDialog || QApplication::topLevelAt(mouseLocation());
+    m_wentElsewhere = !ours;
+    if (m_wentElsewhere) scheduleCollapse(0.5); // the timer waits for the pointer to be away
 }
 
 bool StowbayPanelController::handleKey(QKeyEvent *event) {
@@ -434,7 +467,7 @@ bool StowbayPanelController::handleKey(QKeyEvent *event) {
         m_interaction.selectAll();
         return true;
     case Qt::Key_C:
-        return ctrl && m_interaction.copyFiles(selection);
+        return ctrl && view->copyFiles(selection);
     case Qt::Key_V:
         return ctrl && pasteFiles();
     case Qt::Key_Z:
@@ -455,10 +488,19 @@ bool StowbayPanelController::handleKey(QKeyEvent *event) {
     case Qt::Key_F10:
         return modifiers == Qt::ShiftModifier && view->openRowMenu();
     case Qt::Key_Backspace:
-    case Qt::Key_Delete:
+    case Qt::Key_Delete: {
         if (selection.isEmpty()) return false;
+        // The row that takes the first removed one's place becomes the keyboard's, so that the
+        // user goes on from where they were.
+        const qsizetype at = ids(m_store.items()).indexOf(selection.constFirst());
         m_store.remove(selection); // the content offers to undo it
+        if (!m_store.items().isEmpty()) {
+            m_interaction.stepTo(at, false);
+            content()->focusList();
+            content()->showCurrentRow();
+        }
         return true;
+    }
     case Qt::Key_Escape:
         collapse();
         return true;
@@ -530,9 +572,12 @@ void StowbayPanelController::addFiles() {
     // It keeps the panel open while it is up.
     const bool wasPinned = m_pinnedOpen;
     m_pinnedOpen = m_state == State::expanded;
-    connect(dialog, &QFileDialog::urlsSelected, this, [this](const QList<QUrl> &urls) { m_store.add(urls); });
+    // Qt's own dialog tells of the choice as file names, a platform dialog as URLs: the accepted
+    // dialog's selection is the same either way, whether picked, typed or double-clicked.
+    connect(dialog, &QDialog::accepted, this, [this, dialog] { m_store.add(dialog->selectedUrls()); });
     connect(dialog, &QObject::destroyed, this, [this, wasPinned] {
         m_pinnedOpen = wasPinned;
+        m_wentElsewhere = false;
         if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);
     });
     m_fileDialog = dialog;

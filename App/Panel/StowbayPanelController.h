@@ -43,14 +43,19 @@ public:
     static constexpr int tabLength = 96;
     static constexpr int slideDistance = 24;
     static constexpr int nearPanel = 12;
+    // How long the pointer rests on the tab before it opens: a pass on the way elsewhere does not.
+    static constexpr double tabRest = 0.3;
 
     StowbayPanelController(StowbayStore &store, StowbayInteraction &interaction, AppSettings &settings,
                            std::function<bool()> isDragActive, QObject *parent = nullptr);
     ~StowbayPanelController() override;
 
     // Slides the expanded panel in on the pointer's screen (or moves it there). Pinned: it stays
-    // open until Escape or the shortcut.
-    void present(bool pinned);
+    // open until Escape, the shortcut or the user's going elsewhere. A panel presented on purpose
+    // from within the desktop (the shortcut, the tray, a click) takes the keyboard; one presented
+    // from a terminal leaves it where the user is typing.
+    void present(bool pinned) { present(pinned, pinned); }
+    void present(bool pinned, bool takeKeyboard);
     // At launch: the tab, when the panel is hidden and the stowbay holds items.
     void showTabIfNeeded();
     // The expanded panel becomes the tab, or goes away when the stowbay is empty.
@@ -58,10 +63,17 @@ public:
     // (Re-)arms the one collapse timer.
     void scheduleCollapse(double after);
 
-    // The shortcut: collapses an expanded panel, else presents it pinned open.
+    // The shortcut: collapses an expanded panel that has the keyboard, else presents it pinned open
+    // with the keyboard.
     void hotKeyPressed();
+    // `stowbay toggle` and the tray icon's click: collapses an expanded panel, whether it has the
+    // keyboard or not (a click on the icon may have taken it), else presents it pinned open.
+    void toggle(bool takeKeyboard);
     // A file drag from elsewhere ended: an expanded panel not pinned open collapses soon.
     void dragEnded();
+    // A click ended, on the panel or elsewhere: a panel pinned open folds once the user has gone
+    // to another window and the pointer is away from it.
+    void pointerReleased(bool onPanel);
     // Opens the file dialog; the files chosen are added.
     void addFiles();
     // Adds the files on the clipboard; false when it holds none.
@@ -133,6 +145,8 @@ private:
     QPointer<QScreen> m_screen;
     QString m_screenName; // screens are matched by name: a changed setup brings new screen objects
     bool m_pinnedOpen = false;
+    bool m_wentElsewhere = false; // a click elsewhere since the panel was presented pinned
+    QTimer *m_tabRest = nullptr;
     qint64 m_generation = 0;
     QTimer *m_collapseTimer = nullptr;
     QEasingCurve m_spring;

@@ -139,6 +139,8 @@ SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, Deskto
     m_keepOnQuit = new QCheckBox(QStringLiteral("Keep items when quitting"), storage);
     connect(m_keepOnQuit, &QCheckBox::toggled, &m_settings, &AppSettings::setKeepOnQuit);
     formOf(storage)->addRow(m_keepOnQuit);
+    formOf(storage)->addRow(
+        caption(QStringLiteral("When off, quitting forgets every item, pinned ones too."), storage));
     layout->addWidget(storage);
 
     QGroupBox *shortcut = section(QStringLiteral("Shortcut"), this);

@@ -40,6 +40,7 @@ AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
 
 // The windows go with the delegate that owns them.
 AppDelegate::~AppDelegate() {
+    if (m_clickMonitor) MouseMonitor::system().removeMonitor(*m_clickMonitor);
     delete m_welcomeWindow;
 }
 
@@ -73,6 +74,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     };
     // 6.
     m_watcher.start();
+    // A click into another window lets a panel pinned open fold once the pointer is away.
+    m_clickMonitor = MouseMonitor::system().addMonitor([self](const MouseEvent &event) {
+        if (self && event.type == MouseEvent::Type::leftMouseUp)
+            self->m_controller->pointerReleased(event.onPanel);
+    });
     // In a Wayland session other programs' drags are seen only where they meet Stowbay's windows:
     // files dragged to the screen edge present the panel, which takes the drop.
     if (DesktopSession::current().isWayland()) {
@@ -134,10 +140,21 @@ void AppDelegate::setUpStatusItem() {
     // stands for.
     m_statusMenu = std::make_unique<QMenu>();
     connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
-    m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, &AppDelegate::showStowbay);
+    // "Fold Stowbay" while the panel is shown.
+    m_showItem = m_statusMenu->addAction(QStringLiteral("Show Stowbay"), this, [this] {
+        if (m_controller->state() == StowbayPanelController::State::expanded)
+            m_controller->collapse();
+        else
+            showStowbay();
+    });
     m_showItem->setShortcutContext(Qt::WidgetShortcut); // shown, never taken from the menu itself
     m_statusMenu->addAction(QStringLiteral("Add Files…"), this, [this] { m_controller->addFiles(); });
     m_clearItem = m_statusMenu->addAction(QStringLiteral("Clear Stowbay"), this, &AppDelegate::clearStowbay);
+    // While a clear can be undone; what comes back shows in the panel.
+    m_undoClearItem = m_statusMenu->addAction(QStringLiteral("Undo Clear"), this, [this] {
+        showStowbay();
+        m_controller->undo();
+    });
     m_statusMenu->addSeparator();
     m_statusMenu->addAction(QStringLiteral("Settings…"), this, &AppDelegate::openSettings);
     m_statusMenu->addAction(QStringLiteral("How Stowbay Works"), this, &AppDelegate::showWelcome);
@@ -150,11 +167,10 @@ void AppDelegate::setUpStatusItem() {
     m_statusItem->setContextMenu(m_statusMenu.get());
     // Where no tray shows the icon (GNOME without an extension) the panel's header offers the menu.
     m_controller->model().menu = m_statusMenu.get();
-    // A plain click shows the panel, or folds it, as the shortcut does; the menu is on the context
-    // click.
+    // A plain click shows the panel with the keyboard, or folds it; the menu is on the context click.
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) m_controller->hotKeyPressed();
+                if (reason == QSystemTrayIcon::Trigger) m_controller->toggle(true);
             });
     connect(&m_store, &StowbayStore::itemsChanged, this, &AppDelegate::itemsChanged);
     itemsChanged();
@@ -181,6 +197,9 @@ void AppDelegate::setUpStatusItem() {
 
 void AppDelegate::menuNeedsUpdate() {
     m_launchItem->setChecked(LaunchAtLogin::isEnabled());
+    const bool shown = m_controller->state() == StowbayPanelController::State::expanded;
+    m_showItem->setText(shown ? QStringLiteral("Fold Stowbay") : QStringLiteral("Show Stowbay"));
+    m_undoClearItem->setVisible(m_store.canUndoClear());
     m_showItem->setShortcut(QKeySequence::fromString(m_settings.hotkeyDisplay(), QKeySequence::NativeText));
 }
 
@@ -194,8 +213,8 @@ void AppDelegate::itemsChanged() {
     m_clearItem->setEnabled(std::any_of(items.begin(), items.end(), [](const auto &i) { return !i.pinned; }));
 }
 
-void AppDelegate::showStowbay() {
-    m_controller->present(true);
+void AppDelegate::showStowbay(bool takeKeyboard) {
+    m_controller->present(true, takeKeyboard);
 }
 
 void AppDelegate::clearStowbay() {

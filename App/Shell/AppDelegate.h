@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class EdgeTrigger;
 class QAction;
@@ -39,8 +40,8 @@ public:
     // The tray menu is about to open.
     void menuNeedsUpdate();
 
-    // Menu actions.
-    void showStowbay();
+    // Menu actions. The panel takes the keyboard unless asked from a terminal.
+    void showStowbay(bool takeKeyboard = true);
     void clearStowbay();
     void openSettings();
     void showWelcome();
@@ -78,11 +79,13 @@ private:
     std::unique_ptr<EdgeTrigger> m_edgeTrigger;
     std::unique_ptr<StowbayInteraction> m_interaction;
     std::unique_ptr<StowbayPanelController> m_controller;
+    std::optional<int> m_clickMonitor;
     QSystemTrayIcon *m_statusItem = nullptr;
     std::unique_ptr<QMenu> m_statusMenu; // a top-level widget: owned here, not by the QObject tree
     QAction *m_launchItem = nullptr;
     QAction *m_showItem = nullptr;
     QAction *m_clearItem = nullptr;
+    QAction *m_undoClearItem = nullptr;
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_welcomeWindow;
     QTimer *m_purgeTimer = nullptr;

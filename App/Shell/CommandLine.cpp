@@ -1,5 +1,6 @@
 #include "Shell/CommandLine.h"
 
+#include "Items/StowbayStore.h"
 #include "Panel/StowbayPanelController.h"
 #include "Shell/AppDelegate.h"
 
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,17 +39,20 @@ drag, drop the files on the panel that slides in, and drag them out again later.
 Without a command, starts Stowbay, or shows the panel of the one that runs.
 
 Commands:
-  add FILE...  add files and folders, and show the panel
-  list         print the held paths in the panel's order, one per line
+  add FILE...  add files and folders (paths or file:// URIs), and show the
+               panel; Stowbay holds at most 100 items
+  list         print the held paths in the panel's order, one per line (the
+               stored list when Stowbay does not run)
   show         show the panel
   settings     open the settings window
   clear        remove every item that is not pinned
   quit         quit Stowbay, which keeps or forgets its items as set
-  toggle       show the panel, or fold it when it is shown, as the shortcut
-               does (bind it to a key where the desktop lets no program have one)
+  toggle       show the panel, or fold it when it is shown (bind it to a key
+               where the desktop lets no program have one)
 
 Exit status: 0 when done; 1 when a FILE was not found or Stowbay could not do
-it; 2 for wrong usage; 3 when list, clear or quit find no Stowbay running.)";
+it (a FILE beyond the 100 items included); 2 for wrong usage; 3 when clear or
+quit find no Stowbay running.)";
 
 [[noreturn]] void refuseUsage(const QString &message) {
     std::fprintf(stderr, "stowbay: %s\nTry 'stowbay --help' for more.\n", qPrintable(message));
@@ -65,11 +70,39 @@ QList<QUrl> fileURLs(const QStringList &paths) {
     return urls;
 }
 
-void printCounts(int added, int sent) {
-    const int refused = sent - added;
-    std::printf("%d added, %d refused%s\n", added, refused,
-                refused ? " (held already, or beyond the 100 items Stowbay holds)" : "");
+// "3 added", then what was not and why: files held already stay held, files beyond the capacity
+// are refused. Returns whether every file is held now.
+bool printCounts(int added, int held, int full) {
+    std::printf("%d added", added);
+    if (held) std::printf(", %d held already", held);
+    if (full) std::printf(", %d refused: Stowbay holds at most %d items", full, StowbayStore::capacity);
+    std::printf("\n");
     std::fflush(stdout);
+    return full == 0;
+}
+
+// Adds `urls` and tells how many were added, how many were held already and how many did not fit.
+void addCounting(StowbayStore &store, const QList<QUrl> &urls, std::function<void(int, int, int)> done) {
+    auto full = std::make_shared<int>(0);
+    auto counting = std::make_shared<QMetaObject::Connection>(QObject::connect(
+        &store, &StowbayStore::refusedWhenFull, &store, [full](int count) { *full += count; }));
+    store.add(urls, [done = std::move(done), full, counting, sent = int(urls.size())](int added) {
+        QObject::disconnect(*counting);
+        done(added, sent - added - *full, *full);
+    });
+}
+
+// The list stored on disk, for when no Stowbay runs to ask.
+std::optional<QStringList> storedPaths() {
+    QFile file(StowbayStore::fileURL());
+    if (!QFileInfo(file.fileName()).isFile()) return QStringList();
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const std::optional<QList<StowbayItem>> items = StoredItems::decode(file.readAll());
+    if (!items) return std::nullopt;
+    QStringList paths;
+    for (const StowbayItem &item : *items)
+        paths << item.path;
+    return paths;
 }
 } // namespace
 
@@ -119,9 +152,12 @@ CommandLine::CommandLine(int argc, char **argv) {
         refuseUsage(QString("%1 takes no arguments").arg(names[int(m_command)]));
     if (m_command == Command::add && positional.isEmpty()) refuseUsage("add needs a file or folder");
 
-    // Relative paths are taken from the folder the command was given in.
+    // Relative paths are taken from the folder the command was given in; a file:// URI (as file
+    // managers copy them, percent-encoded) names its local file.
     for (const QString &file : std::as_const(positional)) {
-        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(file));
+        const QUrl url(file, QUrl::StrictMode);
+        const QString local = url.isLocalFile() ? url.toLocalFile() : file;
+        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(local));
         if (lossy.contains(file)) {
             std::fprintf(stderr, "stowbay: %s: the name is not valid UTF-8; Stowbay cannot hold it\n",
                          qPrintable(file));
@@ -134,6 +170,8 @@ CommandLine::CommandLine(int argc, char **argv) {
             m_paths << path;
         }
     }
+    // Nothing left to add: the errors said it all.
+    if (m_command == Command::add && m_paths.isEmpty()) std::exit(failure);
 }
 
 QByteArray CommandLine::request() const {
@@ -146,6 +184,8 @@ QByteArray CommandLine::request() const {
 std::optional<int> CommandLine::runUnlessBecomingStowbay(SingleInstance &instance) const {
     switch (m_command) {
     case Command::list:
+        if (!instance.isHeld()) return printPaths(storedPaths());
+        break;
     case Command::clear:
     case Command::quit:
         // These only ask: holding the lock, even for a moment, would turn a Stowbay starting
@@ -214,16 +254,16 @@ int CommandLine::printAnswer(const SingleInstance::Answer &answer) const {
     const QJsonObject reply = QJsonDocument::fromJson(answer.body).object();
     switch (m_command) {
     case Command::add:
-        printCounts(reply.value("added").toInt(), int(m_paths.size()));
+        if (!printCounts(reply.value("added").toInt(), reply.value("held").toInt(),
+                         reply.value("full").toInt()))
+            return failure;
         break;
-    case Command::list:
-        for (const QJsonValue &path : reply.value("paths").toArray()) {
-            const QByteArray bytes = QFile::encodeName(path.toString());
-            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-            std::fputc(m_nul ? '\0' : '\n', stdout);
-        }
-        if (std::fflush(stdout) != 0) return failure; // a closed pipe, a full disk
-        break;
+    case Command::list: {
+        QStringList paths;
+        for (const QJsonValue &path : reply.value("paths").toArray())
+            paths << path.toString();
+        return printPaths(paths);
+    }
     case Command::quit:
         if (!answer.ended) {
             std::fprintf(stderr, "stowbay: Stowbay is quitting, but has not ended yet\n");
@@ -236,21 +276,36 @@ int CommandLine::printAnswer(const SingleInstance::Answer &answer) const {
     return m_missing ? failure : success;
 }
 
+int CommandLine::printPaths(const std::optional<QStringList> &paths) const {
+    if (!paths) {
+        std::fprintf(stderr, "stowbay: the stored list cannot be read: %s\n",
+                     QFile::encodeName(StowbayStore::fileURL()).constData());
+        return failure;
+    }
+    for (const QString &path : *paths) {
+        const QByteArray bytes = QFile::encodeName(path);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fputc(m_nul ? '\0' : '\n', stdout);
+    }
+    if (std::fflush(stdout) != 0) return failure; // a closed pipe, a full disk
+    return m_missing ? failure : success;
+}
+
 void CommandLine::runHere(AppDelegate &delegate) const {
     switch (m_command) {
     case Command::add:
-        delegate.store().add(fileURLs(m_paths),
-                             [sent = int(m_paths.size())](int added) { printCounts(added, sent); });
-        delegate.showStowbay();
+        addCounting(delegate.store(), fileURLs(m_paths),
+                    [](int added, int held, int full) { printCounts(added, held, full); });
+        delegate.showStowbay(false);
         break;
     case Command::show:
-        delegate.showStowbay();
+        delegate.showStowbay(false);
         break;
     case Command::settings:
         delegate.openSettings();
         break;
     case Command::toggle:
-        delegate.controller()->hotKeyPressed();
+        delegate.controller()->toggle(false);
         break;
     default:
         break;
@@ -276,10 +331,10 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
             }
             urls << QUrl::fromLocalFile(path.toString());
         }
-        delegate.store().add(urls, [reply, sent = int(urls.size())](int added) {
-            reply(true, compact({{"added", added}, {"refused", sent - added}}), false);
+        addCounting(delegate.store(), urls, [reply](int added, int held, int full) {
+            reply(true, compact({{"added", added}, {"held", held}, {"full", full}}), false);
         });
-        delegate.showStowbay();
+        delegate.showStowbay(false);
         break;
     }
     case Command::list: {
@@ -290,7 +345,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         break;
     }
     case Command::show:
-        delegate.showStowbay();
+        delegate.showStowbay(false);
         reply(true, {}, false);
         break;
     case Command::settings:
@@ -302,7 +357,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         reply(true, {}, false);
         break;
     case Command::toggle:
-        delegate.controller()->hotKeyPressed();
+        delegate.controller()->toggle(false);
         reply(true, {}, false);
         break;
     case Command::quit:

@@ -21,7 +21,7 @@ public:
     static constexpr int success = 0;
     static constexpr int failure = 1;    // a file was not found, or Stowbay could not do it
     static constexpr int usageError = 2; // the arguments make no sense
-    static constexpr int notRunning = 3; // list, clear and quit with no Stowbay to ask
+    static constexpr int notRunning = 3; // clear and quit with no Stowbay to ask
 
     static const char *version();
 
@@ -33,9 +33,9 @@ public:
     // The existing files of `add`, as absolute paths.
     const QStringList &paths() const { return m_paths; }
 
-    // Takes the one-Stowbay lock (list, clear and quit only look whether it is held), or asks the
-    // Stowbay that holds it and returns the exit status. Nothing when this process is to become
-    // Stowbay.
+    // Takes the one-Stowbay lock (list, clear and quit only look whether it is held; list reads the
+    // stored list when it is not), or asks the Stowbay that holds it and returns the exit status.
+    // Nothing when this process is to become Stowbay.
     std::optional<int> runUnlessBecomingStowbay(SingleInstance &instance) const;
     // In a process that would become Stowbay for `add`, `show` or `settings`: starts Stowbay in the
     // background instead, detached from the terminal, hands it the command and returns the exit
@@ -52,6 +52,8 @@ private:
     // Hands the command to the running Stowbay and returns the exit status.
     int ask(const SingleInstance &instance) const;
     int printAnswer(const SingleInstance::Answer &answer) const;
+    // Prints `paths` for `list` (nothing when they could not be read) and returns the exit status.
+    int printPaths(const std::optional<QStringList> &paths) const;
 
     Command m_command = Command::none;
     QStringList m_paths;

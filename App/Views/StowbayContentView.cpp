@@ -62,6 +62,7 @@ class DropZoneView : public QWidget {
 public:
     static constexpr const char *name = "Drop files here; click to add files";
     explicit DropZoneView(QWidget *parent) : QWidget(parent) {
+        RowAccessibility::exposeAsButton(this); // before anything asks a screen reader's view of it
         setFocusPolicy(Qt::StrongFocus);
         setCursor(Qt::PointingHandCursor);
         setAccessibleName(QString::fromUtf8(name));
@@ -151,6 +152,7 @@ protected:
 class DragAllView : public QWidget {
 public:
     DragAllView(StowbayInteraction &interaction, QWidget *parent) : QWidget(parent) {
+        RowAccessibility::exposeAsButton(this);
         setFixedHeight(30);
         setFocusPolicy(Qt::StrongFocus);
         setAccessibleName(QStringLiteral("Drag all"));
@@ -222,11 +224,26 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     connect(m_menu, &QAbstractButton::clicked, this, [this] {
         if (m_model.menu) m_model.menu->popup(m_menu->mapToGlobal(QPoint(0, m_menu->height())));
     });
+    // Folds the panel into its tab; the chevron points to the edge it goes to.
+    m_fold = TextButton::make(QString(), QStringLiteral("Fold"));
+    m_fold->setToolTip(QStringLiteral("Fold into the tab (Escape)"));
+    m_fold->setAccessibleDescription(QStringLiteral("Fold the panel into its tab at the screen edge"));
+    connect(m_fold, &QAbstractButton::clicked, this, [this] {
+        if (m_model.onFold) m_model.onFold();
+    });
+    const auto pointFold = [this](StowbayEdge edge) {
+        m_fold->setText(edge == StowbayEdge::right  ? QStringLiteral("›")
+                        : edge == StowbayEdge::left ? QStringLiteral("‹")
+                                                    : QStringLiteral("˅"));
+    };
+    pointFold(m_model.edge());
+    connect(&m_model, &PanelModel::edgeChanged, this, pointFold);
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_undo);
     header->addWidget(m_clear);
     header->addWidget(m_menu);
+    header->addWidget(m_fold);
     column->addLayout(header);
 
     auto *zone = new QHBoxLayout;
@@ -326,7 +343,11 @@ void StowbayContentView::showUndo(const QString &text, bool holdOpen) {
 }
 
 bool StowbayContentView::holdsPanelOpen() const {
-    return m_holdOpen && m_undo->isVisibleTo(this);
+    return m_holdOpen && offersUndo();
+}
+
+bool StowbayContentView::offersUndo() const {
+    return m_undo->isVisibleTo(this);
 }
 
 void StowbayContentView::focusList() {
@@ -340,7 +361,7 @@ bool StowbayContentView::activateFocusedControl(QKeyEvent *event) {
     if (!isActivation(event) || (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)))
         return false;
     QWidget *focus = focusWidget();
-    if (focus == m_clear || focus == m_undo || focus == m_menu) {
+    if (focus == m_clear || focus == m_undo || focus == m_menu || focus == m_fold) {
         static_cast<QAbstractButton *>(focus)->click();
         return true;
     }
@@ -349,12 +370,22 @@ bool StowbayContentView::activateFocusedControl(QKeyEvent *event) {
         return true;
     }
     if (focus == m_dragAll) {
-        const QList<QUuid> all = m_interaction.dragIDs(std::nullopt);
-        const int copied = int(m_interaction.urls(all).size());
-        if (m_interaction.copyFiles(all)) showNotice(filesText(copied) + QStringLiteral(" copied"));
+        copyFiles(m_interaction.dragIDs(std::nullopt));
         return true;
     }
     return false;
+}
+
+bool StowbayContentView::copyFiles(const QList<QUuid> &ids) {
+    if (ids.isEmpty()) return false;
+    const int copied = int(m_interaction.urls(ids).size());
+    const int missing = int(ids.size()) - copied;
+    if (!m_interaction.copyFiles(ids))
+        showNotice(QStringLiteral("Nothing copied: %1 missing").arg(missing));
+    else
+        showNotice(filesText(copied) + QStringLiteral(" copied") +
+                   (missing ? QStringLiteral("; %1 missing").arg(missing) : QString()));
+    return true;
 }
 
 void StowbayContentView::showCurrentRow() {
@@ -445,6 +476,7 @@ void StowbayContentView::itemsChanged() {
     for (const StowbayItem &item : items)
         ++names[item.name];
     QSet<QUuid> present;
+    QPointer<ItemRowView> firstNew;
     for (int i = 0; i < items.size(); ++i) {
         const StowbayItem &item = items[i];
         present.insert(item.id);
@@ -452,6 +484,7 @@ void StowbayContentView::itemsChanged() {
         if (!row) {
             row = new ItemRowView(item, &m_interaction);
             m_rows.insert(item.id, row);
+            if (!firstNew) firstNew = row;
         }
         row->setItem(item);
         row->setInfo(m_store.infos().contains(item.id) ? std::optional(m_store.infos().value(item.id))
@@ -474,6 +507,14 @@ void StowbayContentView::itemsChanged() {
         it = m_rows.erase(it);
     }
     updateFocusRing();
+    // What was just added is shown, once the list has laid the new rows out.
+    if (added > 0 && firstNew)
+        QMetaObject::invokeMethod(
+            this,
+            [this, firstNew] {
+                if (firstNew) m_list->ensureWidgetVisible(firstNew, 0, 0);
+            },
+            Qt::QueuedConnection);
 }
 
 void StowbayContentView::infosChanged() {

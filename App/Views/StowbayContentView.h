@@ -46,6 +46,8 @@ public:
     // stays open meanwhile.
     void showUndo(const QString &text, bool holdOpen = false);
     bool holdsPanelOpen() const;
+    // "Undo" is offered.
+    bool offersUndo() const;
     static constexpr int undoMs = 5000;
 
     // Gives the list the keyboard.
@@ -53,6 +55,9 @@ public:
     // Enter or Space on a control that has the keyboard does what a click on it does; true when
     // the key was one of those.
     bool activateFocusedControl(QKeyEvent *event);
+    // Puts the files of `ids` that exist on the clipboard and says how many it copied and how many
+    // are missing; false when there are no items to copy.
+    bool copyFiles(const QList<QUuid> &ids);
     // Scrolls the keyboard's row into view.
     void showCurrentRow();
     // The row menu of the keyboard's row, under it; false when there is no such row.
@@ -65,6 +70,7 @@ public:
     QAbstractButton *undoButton() const { return m_undo; }
     // The program's menu, in the header while no tray is there to show it.
     QAbstractButton *menuButton() const { return m_menu; }
+    QAbstractButton *foldButton() const { return m_fold; }
     QWidget *dropZone() const { return m_dropZone; }
     QWidget *dragAll() const { return m_dragAll; }
     QScrollArea *list() const { return m_list; }
@@ -92,6 +98,7 @@ private:
     QAbstractButton *m_clear;
     QAbstractButton *m_menu = nullptr;
     QAbstractButton *m_undo;
+    QAbstractButton *m_fold;
     QWidget *m_dropZone;
     QScrollArea *m_list;
     QVBoxLayout *m_rowsLayout;

@@ -3,15 +3,20 @@
 // manager, what a screen reader reads, and two screens.
 #include "Files/Pasteboard.h"
 #include "Files/PreviewPanel.h"
+#include "Input/MouseMonitor.h"
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
 #include "Views/StowbayContentView.h"
 
+#include <QAbstractButton>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 
 #include "DesktopWindows.h"
@@ -19,6 +24,7 @@
 #include <X11/keysym.h>
 
 Q_DECLARE_METATYPE(StowbayEdge)
+Q_DECLARE_METATYPE(StowbayPanelController::State)
 
 namespace {
 using State = StowbayPanelController::State;
@@ -37,10 +43,10 @@ Window inputFocus(Display *display) {
 
 // The item list of this process as a screen reader finds it on the AT-SPI bus (read by another
 // process, whose questions this one answers meanwhile).
-QStringList readList() {
+QStringList readList(const QString &what = {}) {
     QProcess reader;
     reader.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/listreader.py",
-                 {QString::number(QCoreApplication::applicationPid())});
+                 {QString::number(QCoreApplication::applicationPid()), what});
     if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 20000)) return {"no end"};
     return QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
@@ -194,12 +200,67 @@ private slots:
         source.waitForFinished();
     }
 
-    // Presented on purpose the panel takes the keyboard from another client, and a following
-    // Ctrl+V reaches only Stowbay; Escape gives it back. The preview hands it back to the panel.
-    // Presented by a shake it leaves the keyboard alone.
-    void keyboardFollowsIntent() {
+    // A click on the drop zone opens the file dialog (Qt's own, as on desktops without a platform
+    // dialog); two names typed there and Enter: both are held, and the list scrolls down to them.
+    void addFilesWithQtsOwnDialog() {
+        Panel p(words("A B C D E F G H I J"));
+        for (const QString name : {"picked one", "picked two"})
+            TestSupport::writeFile(p.path(name), "1");
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        const QPoint at = p.controller.content()->dropZone()->mapToGlobal(QPoint(20, 20));
+        x.moveTo(at.x(), at.y());
+        x.button(true);
+        x.button(false);
+        QPointer<QFileDialog> dialog;
+        QTRY_VERIFY((dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())));
+        QTRY_VERIFY(dialog->isActiveWindow());
+        auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        QVERIFY2(name && name->isVisible(), "not Qt's own dialog");
+        dialog->setDirectory(p.dir.path());
+        DesktopWindows::run("xdotool", {"type", "--delay", "20", R"("picked one" "picked two")"});
+        QTRY_COMPARE(name->text(), R"("picked one" "picked two")");
+        x.chord({XK_Return});
+        QTRY_COMPARE(p.names(),
+                     words("A B C D E F G H I J picked_one picked_two").replaceInStrings("_", " "));
+        QTRY_VERIFY(!dialog);
+        const ItemRowView *first = p.controller.content()->row(p.store->items()[10].id);
+        QTRY_VERIFY(first->visibleRegion() == QRegion(first->rect()));
+    }
+
+    void presentations_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<State>("state");
+        QTest::addColumn<bool>("panelHasKeys");
+        QTest::newRow("the shortcut: the keyboard; Ctrl+V, the preview and back, Escape gives it back")
+            << "shortcut paste preview escape" << State::tab << false;
+        QTest::newRow("the shortcut: the keyboard, and it stays") << "shortcut" << State::expanded << true;
+        QTest::newRow("a command: the terminal keeps the keyboard") << "command" << State::expanded << false;
+        QTest::newRow("stowbay toggle: the same") << "toggle" << State::expanded << false;
+        QTest::newRow("a shake: the same, and it folds") << "shake" << State::tab << false;
+        QTest::newRow("a command, then the shortcut: the keyboard")
+            << "command shortcut" << State::expanded << true;
+        QTest::newRow("the shortcut twice: folded") << "shortcut shortcut" << State::tab << false;
+        QTest::newRow("stowbay toggle twice: folded") << "toggle toggle" << State::tab << false;
+        QTest::newRow("a click on the tab: the keyboard") << "shake click" << State::expanded << true;
+        QTest::newRow("resting on the tab: opens") << "shake rest" << State::expanded << false;
+        QTest::newRow("passing over the tab: stays folded") << "shake pass" << State::tab << false;
+        QTest::newRow("a click into another window folds it") << "command away" << State::tab << false;
+        QTest::newRow("the same with the keyboard") << "shortcut away" << State::tab << false;
+        QTest::newRow("the fold control") << "shortcut fold" << State::tab << false;
+    }
+    // How the panel was asked for decides whether it takes the keyboard from the window the user
+    // types in, and whether the shortcut folds it; one opened on purpose stays until the user goes
+    // to another window.
+    void presentations() {
+        QFETCH(QString, steps);
+        QFETCH(State, state);
+        QFETCH(bool, panelHasKeys);
         Panel p;
-        QProcess other; // another X client, which writes down the keys it receives
+        const int clicks = MouseMonitor::system().addMonitor([&](const MouseEvent &event) {
+            if (event.type == MouseEvent::Type::leftMouseUp) p.controller.pointerReleased(event.onPanel);
+        });
+        QProcess other; // another X client, where the user types
         QByteArray log;
         connect(&other, &QProcess::readyReadStandardOutput, this,
                 [&] { log += other.readAllStandardOutput(); });
@@ -210,27 +271,49 @@ private slots:
         QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
         TestSupport::writeFile(p.dir.filePath("pasted"), {});
         Pasteboard::setFiles({QUrl::fromLocalFile(p.dir.filePath("pasted"))});
-
-        p.controller.hotKeyPressed();
-        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
-        x.chord({XK_Control_L, XK_v});
-        QTRY_COMPARE(p.names(), words("A B C pasted"));
-        x.chord({XK_Down}); // the first row
-        x.chord({XK_space});
-        PreviewPanel *preview = PreviewPanel::shared();
-        QTRY_VERIFY(preview->isActiveWindow());
-        x.chord({XK_space});
-        QTRY_VERIFY(!preview->isVisible());
-        QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
-        x.chord({XK_Escape});
-        QTRY_COMPARE(p.controller.state(), State::tab);
-        QTRY_COMPARE(inputFocus(x.display()), window.toULong(nullptr, 16));
-        QVERIFY(!log.contains("KeyPress"));
-
-        p.controller.present(false);
-        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
-        x.chord({XK_a});
-        QTRY_VERIFY(log.contains("KeyPress"));
+        const QRect tab = p.controller.tabFrame(p.screen());
+        for (const QString &step : words(steps)) {
+            x.moveTo(500, 450); // over the other window
+            if (step == "shortcut") p.controller.hotKeyPressed();
+            if (step == "command") p.controller.present(true, false);
+            if (step == "toggle") p.controller.toggle(false);
+            if (step == "shake") p.controller.present(false);
+            if (step == "paste") {
+                x.chord({XK_Control_L, XK_v});
+                QTRY_COMPARE(p.names(), words("A B C pasted"));
+            }
+            if (step == "preview") {
+                x.chord({XK_Down}), x.chord({XK_space});
+                QTRY_VERIFY(PreviewPanel::shared()->isActiveWindow());
+                x.chord({XK_space});
+                QTRY_COMPARE(inputFocus(x.display()), Window(p.window()));
+            }
+            if (step == "escape") x.chord({XK_Escape});
+            if (step == "click" || step == "rest" || step == "pass") {
+                QVERIFY(p.restsAt(tab));
+                x.moveTo(tab.center().x(), tab.center().y());
+                if (step == "click") x.button(true), x.button(false);
+                if (step == "pass") {
+                    x.moveTo(500, 450);
+                    QTest::qWait(1000); // past the rest it takes, short of a fold
+                    QCOMPARE(p.controller.state(), State::tab);
+                }
+            }
+            if (step == "away") {
+                QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+                x.button(true), x.button(false);
+            }
+            if (step == "fold") p.controller.content()->foldButton()->click();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(p.controller.state(), state, 10000);
+        QTRY_COMPARE(inputFocus(x.display()),
+                     panelHasKeys ? Window(p.window()) : window.toULong(nullptr, 16));
+        QVERIFY(!log.contains("KeyPress")); // no key meant for the panel went elsewhere
+        if (state == State::expanded && !steps.contains("shake")) {
+            QTest::qWait(3500); // past every delay of a panel not opened on purpose
+            QCOMPARE(p.controller.state(), State::expanded);
+        }
+        MouseMonitor::system().removeMonitor(clicks);
         other.kill();
         other.waitForFinished();
     }
@@ -297,6 +380,18 @@ private slots:
         QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
         x.chord({XK_Escape});
         QTRY_VERIFY(!QApplication::activePopupWidget());
+        // The window and the controls that act on a click are named, and buttons to a reader.
+        const QStringList controls{"Stowbay", "button|Clear", "button|Fold",
+                                   "button|Drop files here; click to add files", "button|Drag all"};
+        QTRY_COMPARE_WITH_TIMEOUT(readList("controls"), controls, 30000);
+        QStringList stops; // Tab from the list goes round the named controls, and nowhere else
+        for (int i = 0; i < 5; ++i) {
+            const QWidget *before = QApplication::focusWidget();
+            x.chord({XK_Tab});
+            QTRY_VERIFY(QApplication::focusWidget() != before);
+            stops << QApplication::focusWidget()->accessibleName();
+        }
+        QCOMPARE(stops, QStringList({"Drag all", "Clear", "Fold", controls[3].mid(7), "Items"}));
     }
     // Over a window of black text on white, an empty part of the panel (below its one row) shows
     // nothing of it: its pixels vary by at most 8 levels of 255.
