@@ -3,11 +3,15 @@
 #include "Session/DesktopSession.h"
 #include "X11/X11Connection.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
 
 // Xlib after Qt: its macros would break Qt's headers.
 #include "X11/X11Errors.h"
@@ -46,9 +50,94 @@ void focusWhenMapped(QPointer<QWidget> window, int attempts) {
     if (!viewable && attempts > 0)
         QTimer::singleShot(10, window, [window, attempts] { focusWhenMapped(window, attempts - 1); });
 }
+// A drag handed from one of our windows straight to another (from the edge strip to the panel, in
+// one move) must reach the second. The toolkit, handling one drag position, also takes every later
+// position in its queue, for whichever window, and answers the last one as the first window's:
+// when the source's leave, enter and new position come at once, the new window's position is
+// answered for the old one, and a source that waits for its answer (KWin's bridge) never sends
+// another, nor the drop. So each handover is followed by a position of our own, at the new
+// window's middle, which the toolkit answers as that window's.
+class DropHandover : public QAbstractNativeEventFilter {
+public:
+    explicit DropHandover(xcb_connection_t *connection)
+        : m_connection(connection), m_enter(atom("XdndEnter")), m_position(atom("XdndPosition")),
+          m_leave(atom("XdndLeave")), m_drop(atom("XdndDrop")), m_copy(atom("XdndActionCopy")) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override {
+        if (type != "xcb_generic_event_t") return false;
+        auto *event = static_cast<xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) return false;
+        const auto &m = *reinterpret_cast<xcb_client_message_event_t *>(event);
+        if (m.format != 32) return false;
+        const quint32 source = m.data.data32[0];
+        if (m.type == m_leave) {
+            m_left = source;
+        } else if (m.type == m_drop) {
+            m_left = 0;
+        } else if (m.type == m_enter && std::exchange(m_left, 0) == source) {
+            positionAtMiddle(m.window, source);
+        }
+        return false;
+    }
+
+private:
+    quint32 atom(const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, false, strlen(name), name), nullptr);
+        const quint32 atom = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return atom;
+    }
+    // Sent to the window: it arrives after the enter now being handled.
+    void positionAtMiddle(quint32 window, quint32 source) {
+        xcb_get_geometry_reply_t *geometry =
+            xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr);
+        if (!geometry) return;
+        xcb_translate_coordinates_reply_t *middle = xcb_translate_coordinates_reply(
+            m_connection,
+            xcb_translate_coordinates(m_connection, window, geometry->root, geometry->width / 2,
+                                      geometry->height / 2),
+            nullptr);
+        std::free(geometry);
+        if (!middle) return;
+        xcb_client_message_event_t position = {};
+        position.response_type = XCB_CLIENT_MESSAGE;
+        position.format = 32;
+        position.window = window;
+        position.type = m_position;
+        position.data.data32[0] = source;
+        position.data.data32[2] = quint32(quint16(middle->dst_x)) << 16 | quint16(middle->dst_y);
+        position.data.data32[3] = XCB_CURRENT_TIME;
+        position.data.data32[4] = m_copy;
+        std::free(middle);
+        char event[32] = {};
+        static_assert(sizeof position <= sizeof event);
+        memcpy(event, &position, sizeof position);
+        xcb_send_event(m_connection, false, window, XCB_EVENT_MASK_NO_EVENT, event);
+        xcb_flush(m_connection);
+    }
+
+    xcb_connection_t *const m_connection;
+    const quint32 m_enter, m_position, m_leave, m_drop, m_copy;
+    quint32 m_left = 0; // the source of a drag that has just left one of our windows
+};
+
+void followDropHandovers() {
+    // Kept for the life of the process, as the toolkit's connection is.
+    static const DropHandover *handover = []() -> DropHandover * {
+        auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+        if (!x11 || !x11->connection() || QGuiApplication::platformName() != QLatin1String("xcb"))
+            return nullptr;
+        return new DropHandover(x11->connection());
+    }();
+    (void)handover;
+}
 } // namespace
 
 void FloatingWindow::configure(QWidget *window) {
+    followDropHandovers();
     Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
     if (!DesktopSession::current().managesPanelWindows()) flags |= Qt::X11BypassWindowManagerHint;
     window->setWindowFlags(flags);

@@ -52,11 +52,13 @@ int main(int argc, char **argv) {
     if (argc > 6) source.urls.clear();
     for (int i = 6; i < argc; ++i)
         source.urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
+    // Frameless also when it fills the screen: a frame the desktop draws (KWin's) would keep it
+    // from filling the available area.
+    source.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                          Qt::WindowStaysOnTopHint);
     source.setGeometry(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
     source.fill = source.width() == 0;
     if (source.fill) return source.resize(400, 300), source.showMaximized(), app.exec();
-    source.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
-                          Qt::WindowStaysOnTopHint);
     source.show();
     return app.exec();
 }

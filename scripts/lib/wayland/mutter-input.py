@@ -38,9 +38,12 @@ while not started and time.monotonic() < deadline:
 if not started:
     sys.exit("mutter-input: mutter started no screen cast stream")
 # mutter loses the first key press it is given (while it sets up the keyboard): one that nobody
-# sees, before any window is there.
+# sees, before any window is there. mutter 48 sets up the pointer the same way, and loses what it
+# is given first (a motion, the press after it): a step to the side and back, which nobody sees.
 for pressed in (True, False):
     session.NotifyKeyboardKeycode(dbus.UInt32(194), pressed)  # KEY_F24
+for step in (1, -1):
+    session.NotifyPointerMotionRelative(float(step), float(step))
 print("ready", flush=True)
 
 for line in sys.stdin:

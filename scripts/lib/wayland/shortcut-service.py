@@ -162,7 +162,9 @@ def main():
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     service = Service(bus)
-    name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus, do_not_queue=True)
+    # The desktop's own portal may already hold the name, started by the bus for an earlier caller
+    # (mutter 48 calls it as it starts): it lets a newer one take over.
+    name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus, do_not_queue=True, replace_existing=True)
     log = open(sys.argv[1], encoding="utf-8", errors="replace")
     log.seek(0, 2)
 
