@@ -20,7 +20,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override {
-        if (fill && size() != screen()->availableSize()) return; // not maximized yet
+        // Not maximized yet: then it spans the screen's width (a desktop's top bar may take some of
+        // the height).
+        if (fill && width() != screen()->availableSize().width()) return;
         if (!std::exchange(shown, true)) std::puts("ready");
     }
     void mousePressEvent(QMouseEvent *event) override {

@@ -28,7 +28,9 @@ static void say(const QString &line) {
 class Target : public QWidget {
     bool m_shown = false;
     void paintEvent(QPaintEvent *) override {
-        if (isMaximized() && size() != screen()->availableSize()) return; // not filled yet
+        // Not filled yet: then it spans the screen's width (a desktop's top bar may take some of the
+        // height).
+        if (isMaximized() && width() != screen()->availableSize().width()) return;
         if (!std::exchange(m_shown, true)) say("ready");
     }
     void dragEnterEvent(QDragEnterEvent *event) override {
