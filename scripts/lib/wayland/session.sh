@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Runs COMMAND on a headless Wayland compositor with XWayland and a virtual pointer, as a desktop
-# of that family would: kwin (KDE Plasma), sway, or mutter (GNOME). It all runs in a private mount
-# and network namespace, with a fresh /tmp and loopback alone, so that the X display XWayland
-# takes never meets another session's; everything stops when COMMAND ends.
-#   scripts/lib/wayland/session.sh kwin|sway|mutter COMMAND [ARG...]
-# COMMAND sees WAYLAND_DISPLAY, DISPLAY, XAUTHORITY (mutter), XDG_RUNTIME_DIR,
+# of that family would: kwin (KDE Plasma), sway, mutter (GNOME's compositor alone, with a stand-in
+# for GNOME's shortcut service) or gnome (GNOME Shell, with GNOME's own portal). It all runs in a
+# private mount and network namespace, with a fresh /tmp and loopback alone, so that the X display
+# XWayland takes never meets another session's; everything stops when COMMAND ends.
+#   scripts/lib/wayland/session.sh kwin|sway|mutter|gnome COMMAND [ARG...]
+# COMMAND sees WAYLAND_DISPLAY, DISPLAY, XAUTHORITY (mutter, gnome), XDG_RUNTIME_DIR,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE, WL_SIZE (WIDTHxHEIGHT) and
-# WL_INPUT, a FIFO that takes the commands of input.c (on mutter, of mutter-input.py). Logs go to
-# ${WL_LOGS:-./wayland-logs}/NAME (not under /tmp).
+# WL_INPUT, a FIFO that takes the commands of input.c (on mutter and gnome, of mutter-input.py).
+# Logs go to ${WL_LOGS:-./wayland-logs}/NAME (not under /tmp).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-which=${1:?usage: session.sh kwin|sway|mutter COMMAND...}
+which=${1:?usage: session.sh kwin|sway|mutter|gnome COMMAND...}
 shift
 if [ -z "${STOWBAY_WL_NAMESPACE:-}" ]; then
     # Outside /tmp, which the namespace replaces.
@@ -117,6 +118,32 @@ mutter)
     pids+=($!)
     input=(/usr/bin/python3 "$here/mutter-input.py") # Debian's Python, with the D-Bus module
     ;;
+gnome)
+    # GNOME Shell itself (mutter inside), whose portal back end gives programs their shortcuts.
+    export XDG_CURRENT_DESKTOP=GNOME QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+    # It quits without a system bus: a private one, on which no system service runs.
+    dbus-daemon --session --fork --print-pid --address="unix:path=$XDG_RUNTIME_DIR/system-bus" \
+        >"$bin/system-bus.pid"
+    pids+=("$(cat "$bin/system-bus.pid")")
+    export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/system-bus
+    # What D-Bus starts for it (the portal, first of all) belongs to this desktop too.
+    dbus-update-activation-environment XDG_CURRENT_DESKTOP DBUS_SYSTEM_BUS_ADDRESS HOME XDG_RUNTIME_DIR \
+        XDG_SESSION_TYPE >/dev/null 2>&1 || true
+    mkdir -p "$HOME/.config/xdg-desktop-portal"
+    printf '[preferred]\ndefault=gnome;gtk;\n' >"$HOME/.config/xdg-desktop-portal/gnome-portals.conf"
+    # The portal knows a program outside a sandbox by the id it gives, and only when a desktop
+    # entry of that name is installed whose program exists: Stowbay's, for the program here.
+    mkdir -p "$HOME/.local/share/applications"
+    program=${STOWBAY_PROGRAM:-$PWD/stowbay}
+    for entry in "$here"/../../../resources/*.desktop; do
+        sed "s|^Exec=stowbay|Exec=$program|" "$entry" >"$HOME/.local/share/applications/${entry##*/}"
+    done
+    pipewire >"$WL_LOGS/pipewire.log" 2>&1 &
+    pids+=($!)
+    gnome-shell --headless --wayland --virtual-monitor "$WL_SIZE" >"$WL_LOGS/compositor.log" 2>&1 &
+    pids+=($!)
+    input=(/usr/bin/python3 "$here/mutter-input.py")
+    ;;
 *)
     echo "session.sh: no compositor called $which" >&2
     exit 2
@@ -129,7 +156,7 @@ export WAYLAND_DISPLAY=$(compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" | head -1)
 log "$which: Wayland display $WAYLAND_DISPLAY"
 waitfor 20 compgen -G "/tmp/.X11-unix/X*"
 export DISPLAY=:$(ls /tmp/.X11-unix | sed -n 's/^X//p' | sort -n | head -1)
-if [ "$which" = mutter ]; then
+if [ "$which" = mutter ] || [ "$which" = gnome ]; then
     waitfor 20 compgen -G "$XDG_RUNTIME_DIR/.mutter-Xwaylandauth.*"
     export XAUTHORITY=$(compgen -G "$XDG_RUNTIME_DIR/.mutter-Xwaylandauth.*" | head -1)
     waitfor 10 test -S "$XDG_RUNTIME_DIR/pipewire-0"
@@ -166,9 +193,44 @@ if [ "$which" = kwin ]; then
     pids+=($!)
     waitfor 10 answers org.freedesktop.portal.Desktop || echo "session.sh: no portal on $which" >&2
     log "$which: portal ready"
+elif [ "$which" = gnome ]; then
+    shell() { # shell Get|Set PROPERTY [VALUE]
+        gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+            -m "org.freedesktop.DBus.Properties.$1" org.gnome.Shell "${@:2}"
+    }
+    # GNOME Shell starts in its overview, which takes the pointer and the keyboard: left, as a
+    # user leaves it.
+    left() { shell Get OverviewActive | grep -q false; }
+    waitfor 30 shell Get OverviewActive
+    shell Set OverviewActive '<false>' >/dev/null
+    waitfor 10 left
+    # Measured: the first two presses the shell is given reach no window, even one under the
+    # pointer; later ones do. Spent here, on the empty desktop at the bottom.
+    done_before=$(wc -l <"$WL_LOGS/input.log")
+    printf 'abs %s %s\nwait 150\ndown\nup\nwait 150\nrel 1 0\nwait 150\ndown\nup\nwait 150\n' \
+        $((W / 2)) $((H - 10)) >"$WL_INPUT"
+    clicked() { [ "$(wc -l <"$WL_LOGS/input.log")" -ge $((done_before + 10)) ]; }
+    waitfor 10 clicked
+    log "$which: shell ready"
+    dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY >/dev/null 2>&1 || true
+    answers() { gdbus introspect --session -d "$1" -o /org/freedesktop/portal/desktop; }
+    /usr/libexec/xdg-desktop-portal-gnome --replace >"$WL_LOGS/portal-gnome.log" 2>&1 &
+    pids+=($!)
+    waitfor 10 answers org.freedesktop.impl.portal.desktop.gnome
+    /usr/libexec/xdg-desktop-portal --replace >"$WL_LOGS/portal.log" 2>&1 &
+    pids+=($!)
+    waitfor 10 answers org.freedesktop.portal.Desktop || echo "session.sh: no portal on $which" >&2
+    log "$which: portal ready"
+    # Binding a program's shortcuts for the first time asks the user in a window of GNOME
+    # Settings: answered here, as a user would.
+    /usr/bin/python3 "$here/shortcut-dialog.py" "$WL_INPUT" >"$WL_LOGS/shortcut-dialog.log" 2>&1 &
+    pids+=($!)
+    waitfor 10 grep -q ready "$WL_LOGS/shortcut-dialog.log" ||
+        echo "session.sh: nobody answers the shortcut dialog" >&2
+    log "$which: shortcut dialog watched"
 elif [ "$which" = mutter ]; then
-    # GNOME's own portal has no shortcut service yet (GNOME Shell would be its back end): a
-    # stand-in of the portal's interface that takes the keys the input driver presses.
+    # mutter alone gives no program a shortcut (GNOME Shell does, from GNOME 48: the gnome
+    # session): a stand-in of the portal's interface that takes the keys the input driver presses.
     /usr/bin/python3 "$here/shortcut-service.py" "$WL_LOGS/input.log" >"$WL_LOGS/shortcut-service.log" 2>&1 &
     pids+=($!)
     waitfor 10 grep -q ready "$WL_LOGS/shortcut-service.log" || echo "session.sh: no shortcut service" >&2
