@@ -104,13 +104,25 @@ std::optional<QStringList> storedPaths() {
         paths << item.path;
     return paths;
 }
+
+// A panel asked for from a terminal leaves the keyboard there: the next command typed must not go
+// to the panel. From a key bound to the command, or the application menu, it takes the keyboard as
+// the shortcut does.
+void showAsked(AppDelegate &delegate, bool toggle, bool fromTerminal) {
+    if (!toggle)
+        delegate.showStowbay(!fromTerminal);
+    else if (fromTerminal)
+        delegate.controller()->toggle(false);
+    else
+        delegate.controller()->hotKeyPressed();
+}
 } // namespace
 
 const char *CommandLine::version() {
     return STOWBAY_VERSION;
 }
 
-CommandLine::CommandLine(int argc, char **argv) {
+CommandLine::CommandLine(int argc, char **argv) : m_fromTerminal(isatty(STDIN_FILENO)) {
     // Arguments are file names in the locale's encoding (UTF-8). One that is not valid UTF-8
     // cannot be held: it would come back as another name.
     QStringList arguments;
@@ -178,6 +190,7 @@ QByteArray CommandLine::request() const {
     // A plain start asks the running Stowbay to show itself.
     QJsonObject request{{"command", names[int(m_command == Command::none ? Command::show : m_command)]}};
     if (m_command == Command::add) request.insert("paths", QJsonArray::fromStringList(m_paths));
+    if (m_fromTerminal) request.insert("terminal", true);
     return compact(request);
 }
 
@@ -296,16 +309,14 @@ void CommandLine::runHere(AppDelegate &delegate) const {
     case Command::add:
         addCounting(delegate.store(), fileURLs(m_paths),
                     [](int added, int held, int full) { printCounts(added, held, full); });
-        delegate.showStowbay(false);
+        showAsked(delegate, false, m_fromTerminal);
         break;
     case Command::show:
-        delegate.showStowbay(false);
+    case Command::toggle:
+        showAsked(delegate, m_command == Command::toggle, m_fromTerminal);
         break;
     case Command::settings:
         delegate.openSettings();
-        break;
-    case Command::toggle:
-        delegate.controller()->toggle(false);
         break;
     default:
         break;
@@ -317,6 +328,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
     QJsonParseError error{};
     const QJsonObject object = QJsonDocument::fromJson(request, &error).object();
     const auto command = commandNamed(object.value("command").toString());
+    const bool fromTerminal = object.value("terminal").toBool();
     if (error.error != QJsonParseError::NoError || !command) {
         reply(false, "the request is not one this Stowbay knows", false);
         return;
@@ -334,7 +346,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         addCounting(delegate.store(), urls, [reply](int added, int held, int full) {
             reply(true, compact({{"added", added}, {"held", held}, {"full", full}}), false);
         });
-        delegate.showStowbay(false);
+        showAsked(delegate, false, fromTerminal);
         break;
     }
     case Command::list: {
@@ -345,7 +357,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         break;
     }
     case Command::show:
-        delegate.showStowbay(false);
+        showAsked(delegate, false, fromTerminal);
         reply(true, {}, false);
         break;
     case Command::settings:
@@ -357,7 +369,7 @@ void CommandLine::answer(AppDelegate &delegate, const QByteArray &request,
         reply(true, {}, false);
         break;
     case Command::toggle:
-        delegate.controller()->toggle(false);
+        showAsked(delegate, true, fromTerminal);
         reply(true, {}, false);
         break;
     case Command::quit:

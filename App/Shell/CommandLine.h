@@ -57,6 +57,7 @@ private:
 
     Command m_command = Command::none;
     QStringList m_paths;
-    bool m_missing = false; // some FILE was not found
-    bool m_nul = false;     // list: NUL after each path
+    bool m_missing = false;      // some FILE was not found
+    bool m_nul = false;          // list: NUL after each path
+    bool m_fromTerminal = false; // typed in a terminal, which keeps the keyboard
 };
