@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QScreen>
+#include <pty.h>
+#include <unistd.h>
 
 #include "DesktopWindows.h"
 
@@ -24,8 +26,13 @@ private:
     QString m_file = QDir::home().filePath("report.txt");
 
     // Stowbay's command line in a second process: what it prints, or "failed".
+    // A command typed in a terminal (its input is one), which keeps the keyboard.
     QString stowbay(const QStringList &args) {
+        int terminal = -1, typed = -1;
+        if (openpty(&terminal, &typed, nullptr, nullptr, nullptr) != 0) return QStringLiteral("failed");
+        const auto close = qScopeGuard([&] { ::close(terminal), ::close(typed); });
         QProcess p;
+        p.setChildProcessModifier([typed] { dup2(typed, STDIN_FILENO); });
         p.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), args);
         const bool ok = p.waitForFinished(timeoutMs) && p.exitCode() == 0;
         return ok ? QString::fromUtf8(p.readAllStandardOutput()) : QStringLiteral("failed");
