@@ -179,20 +179,24 @@ if ! waitfor 10 grep -q ready "$WL_LOGS/input.log"; then
     exit 1
 fi
 log "$which: input ready"
-if [ "$which" = kwin ]; then
-    # The desktop's portal, which gives programs their global shortcuts: KDE's back end, then
-    # the portal in front of it.
-    dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XDG_CURRENT_DESKTOP XDG_RUNTIME_DIR HOME \
-        >/dev/null 2>&1 || true
+# The desktop's portal, which gives programs their global shortcuts: the desktop's back end, then
+# the portal in front of it.   start_portal kde|gnome BACKEND-COMMAND...
+start_portal() {
+    local backend=$1
+    shift
     answers() { gdbus introspect --session -d "$1" -o /org/freedesktop/portal/desktop; }
-    QT_QPA_PLATFORM=wayland $(compgen -G "/usr/lib/*/libexec/xdg-desktop-portal-kde" | head -1) \
-        >"$WL_LOGS/portal-kde.log" 2>&1 &
+    "$@" >"$WL_LOGS/portal-$backend.log" 2>&1 &
     pids+=($!)
-    waitfor 10 answers org.freedesktop.impl.portal.desktop.kde
+    waitfor 10 answers "org.freedesktop.impl.portal.desktop.$backend"
     /usr/libexec/xdg-desktop-portal --replace >"$WL_LOGS/portal.log" 2>&1 &
     pids+=($!)
     waitfor 10 answers org.freedesktop.portal.Desktop || echo "session.sh: no portal on $which" >&2
     log "$which: portal ready"
+}
+if [ "$which" = kwin ]; then
+    dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XDG_CURRENT_DESKTOP XDG_RUNTIME_DIR HOME \
+        >/dev/null 2>&1 || true
+    start_portal kde env QT_QPA_PLATFORM=wayland $(compgen -G "/usr/lib/*/libexec/xdg-desktop-portal-kde" | head -1)
 elif [ "$which" = gnome ]; then
     shell() { # shell Get|Set PROPERTY [VALUE]
         gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
@@ -213,14 +217,7 @@ elif [ "$which" = gnome ]; then
     waitfor 10 clicked
     log "$which: shell ready"
     dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY >/dev/null 2>&1 || true
-    answers() { gdbus introspect --session -d "$1" -o /org/freedesktop/portal/desktop; }
-    /usr/libexec/xdg-desktop-portal-gnome --replace >"$WL_LOGS/portal-gnome.log" 2>&1 &
-    pids+=($!)
-    waitfor 10 answers org.freedesktop.impl.portal.desktop.gnome
-    /usr/libexec/xdg-desktop-portal --replace >"$WL_LOGS/portal.log" 2>&1 &
-    pids+=($!)
-    waitfor 10 answers org.freedesktop.portal.Desktop || echo "session.sh: no portal on $which" >&2
-    log "$which: portal ready"
+    start_portal gnome /usr/libexec/xdg-desktop-portal-gnome --replace
     # Binding a program's shortcuts for the first time asks the user in a window of GNOME
     # Settings: answered here, as a user would.
     /usr/bin/python3 "$here/shortcut-dialog.py" "$WL_INPUT" >"$WL_LOGS/shortcut-dialog.log" 2>&1 &
