@@ -74,11 +74,10 @@ cc -O1 -I "$bin" -o "$bin/input" "$here/input.c" "$bin/fake-input.c" "$bin/wlr-v
 log "input built"
 input=("$bin/input" "$W" "$H")
 
-if [ "$which" != sway ]; then
-    dbus-daemon --session --fork --print-pid --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$bin/dbus.pid"
-    pids+=("$(cat "$bin/dbus.pid")")
-    export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
-fi
+# The session bus every desktop session has.
+dbus-daemon --session --fork --print-pid --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$bin/dbus.pid"
+pids+=("$(cat "$bin/dbus.pid")")
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
 case $which in
 kwin)
     export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true
