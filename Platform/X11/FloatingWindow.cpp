@@ -2,6 +2,7 @@
 
 #include "Session/DesktopSession.h"
 #include "X11/X11Connection.h"
+#include "X11/XcbRequests.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -10,8 +11,6 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
-#include <cstring>
-#include <xcb/xcb.h>
 
 // Xlib after Qt: its macros would break Qt's headers.
 #include "X11/X11Errors.h"
@@ -83,13 +82,7 @@ public:
     }
 
 private:
-    quint32 atom(const char *name) {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            m_connection, xcb_intern_atom(m_connection, false, strlen(name), name), nullptr);
-        const quint32 atom = reply ? reply->atom : XCB_NONE;
-        std::free(reply);
-        return atom;
-    }
+    quint32 atom(const char *name) { return XcbRequests::atom(m_connection, name); }
     // Sent to the window: it arrives after the enter now being handled.
     void positionAtMiddle(quint32 window, quint32 source) {
         xcb_get_geometry_reply_t *geometry =
@@ -112,11 +105,7 @@ private:
         position.data.data32[3] = XCB_CURRENT_TIME;
         position.data.data32[4] = m_copy;
         std::free(middle);
-        char event[32] = {};
-        static_assert(sizeof position <= sizeof event);
-        memcpy(event, &position, sizeof position);
-        xcb_send_event(m_connection, false, window, XCB_EVENT_MASK_NO_EVENT, event);
-        xcb_flush(m_connection);
+        XcbRequests::send(m_connection, window, position);
     }
 
     xcb_connection_t *const m_connection;

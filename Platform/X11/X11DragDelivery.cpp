@@ -1,12 +1,12 @@
 #include "X11/X11DragDelivery.h"
 
 #include "X11/X11DragInput.h"
+#include "X11/XcbRequests.h"
 
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
 #include <cstdlib>
-#include <cstring>
 #include <xcb/xcb.h>
 
 namespace {
@@ -43,11 +43,7 @@ X11DragDelivery::~X11DragDelivery() {
 }
 
 X11DragDelivery::Atom X11DragDelivery::atom(const char *name) {
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-        m_connection, xcb_intern_atom(m_connection, false, strlen(name), name), nullptr);
-    const Atom atom = reply ? reply->atom : XCB_NONE;
-    std::free(reply);
-    return atom;
+    return XcbRequests::atom(m_connection, name);
 }
 
 void X11DragDelivery::serve(const QMimeData &data) {
@@ -120,12 +116,7 @@ bool X11DragDelivery::answer(const xcb_selection_request_event_t &request) {
     notify.selection = request.selection;
     notify.target = request.target;
     notify.property = fits ? property : Atom(XCB_NONE);
-    // xcb_send_event sends 32 bytes, more than the event's own structure holds.
-    char event[32] = {};
-    static_assert(sizeof notify <= sizeof event);
-    memcpy(event, &notify, sizeof notify);
-    xcb_send_event(m_connection, false, request.requestor, XCB_EVENT_MASK_NO_EVENT, event);
-    xcb_flush(m_connection);
+    XcbRequests::send(m_connection, request.requestor, notify);
 
     // The drag watcher's own look at the contents is no delivery, nor is a look at the types.
     if (fits && !listing && property != m_watcherProperty) {
