@@ -298,6 +298,10 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
                 row->flash();
             }
     });
+    // Longer than the panel's growth, short enough not to fight the user's own scrolling.
+    m_revealTimer.setSingleShot(true);
+    m_revealTimer.setInterval(600);
+    connect(m_list->verticalScrollBar(), &QScrollBar::rangeChanged, this, &StowbayContentView::revealAdded);
     m_noticeTimer.setSingleShot(true);
     connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
         m_notice.clear();
@@ -507,14 +511,17 @@ void StowbayContentView::itemsChanged() {
         it = m_rows.erase(it);
     }
     updateFocusRing();
-    // What was just added is shown, once the list has laid the new rows out.
-    if (added > 0 && firstNew)
-        QMetaObject::invokeMethod(
-            this,
-            [this, firstNew] {
-                if (firstNew) m_list->ensureWidgetVisible(firstNew, 0, 0);
-            },
-            Qt::QueuedConnection);
+    // What was just added is shown once the list has laid the new rows out, and again each time
+    // the list's range changes while the panel grows to its new height.
+    if (added > 0 && firstNew) {
+        m_revealed = firstNew;
+        m_revealTimer.start();
+        QMetaObject::invokeMethod(this, &StowbayContentView::revealAdded, Qt::QueuedConnection);
+    }
+}
+
+void StowbayContentView::revealAdded() {
+    if (m_revealed && m_revealTimer.isActive()) m_list->ensureWidgetVisible(m_revealed, 0, 0);
 }
 
 void StowbayContentView::infosChanged() {

@@ -7,6 +7,7 @@
 #include "Views/ItemRowView.h"
 
 #include <QHash>
+#include <QPointer>
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
@@ -89,6 +90,7 @@ private:
     void selectionChanged();
     void updateTitle();
     void updateFocusRing();
+    void revealAdded();
 
     PanelModel &m_model;
     StowbayStore &m_store;
@@ -109,4 +111,7 @@ private:
     bool m_clearing = false;
     bool m_holdOpen = false;
     QTimer m_noticeTimer;
+    // The first row of the latest addition, kept in view while the panel grows around it.
+    QPointer<ItemRowView> m_revealed;
+    QTimer m_revealTimer;
 };
