@@ -203,9 +203,12 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_clear = TextButton::make(QStringLiteral("Clear"), QStringLiteral("Clear"));
     m_clear->setAccessibleDescription(QStringLiteral("Remove every item that is not pinned"));
     connect(m_clear, &QAbstractButton::clicked, this, [this] {
+        const bool hadFocus = m_clear->hasFocus();
         m_clearing = true;
         m_store.clear();
         m_clearing = false;
+        // The focus moves on from the disabled button to where the next press takes it back.
+        if (hadFocus && offersUndo()) m_undo->setFocus(Qt::OtherFocusReason);
     });
     m_undo = TextButton::make(QStringLiteral("Undo"), QStringLiteral("Undo"));
     m_undo->setToolTip(QStringLiteral("Put back what was removed (Ctrl+Z)"));

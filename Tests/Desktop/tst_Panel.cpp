@@ -200,6 +200,36 @@ private slots:
         source.waitForFinished();
     }
 
+    // Clear, clicked: its Undo stays under the pointer for as long as it is offered, and the panel
+    // stays open meanwhile; folded and opened again, the panel offers it still.
+    void clearKeepsItsUndoAtHand() {
+        Panel p(words("A B C D E F G H I J K L"));
+        p.settings.setEdge(StowbayEdge::bottom);
+        p.controller.present(true);
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        StowbayContentView *view = p.controller.content();
+        const QPoint at = view->clearButton()->mapToGlobal(view->clearButton()->rect().center());
+        x.moveTo(at.x(), at.y());
+        x.button(true), x.button(false);
+        QTRY_VERIFY(p.store->items().isEmpty());
+        QVERIFY(view->undoButton()->hasFocus());
+        const auto atHand = [&] {
+            const QRect undo(view->undoButton()->mapToGlobal(QPoint()), view->undoButton()->size());
+            const QRect shown = shownAt(p.window());
+            return view->offersUndo() && shown.contains(at) && undo.top() <= at.y() &&
+                   at.y() <= undo.bottom() && shown.contains(undo);
+        };
+        for (int ms : {300, 2000, 2000}) {
+            QTest::qWait(ms);
+            QVERIFY2(atHand(), qPrintable(QString("%1 ms").arg(ms)));
+            QCOMPARE(p.controller.state(), State::expanded);
+        }
+        p.controller.collapse();
+        QTRY_COMPARE(p.controller.state(), State::hidden);
+        p.controller.present(true);
+        QTRY_VERIFY(view->offersUndo());
+    }
+
     // A click on the drop zone opens the file dialog (Qt's own, as on desktops without a platform
     // dialog); two names typed there and Enter: both are held, and the list scrolls down to them.
     void addFilesWithQtsOwnDialog() {
