@@ -5,6 +5,7 @@
 #include "Views/IconCache.h"
 #include "Views/Symbols.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QLocale>
 #include <QPainter>
@@ -13,7 +14,10 @@
 ItemRowView::ItemRowView(const StowbayItem &item, StowbayInteraction *interaction, QWidget *parent)
     : QWidget(parent), m_item(item) {
     setFixedHeight(rowHeight);
-    RowInteractionView::cover(this, item.id, interaction);
+    // The pointer's movement over the row shows its hover again after the keyboard moved on.
+    QWidget *cover = RowInteractionView::cover(this, item.id, interaction);
+    cover->setMouseTracking(true);
+    cover->installEventFilter(this);
     updateToolTip();
     // The file's own icon and its thumbnail come later than the row; only this row is drawn again,
     // in place.
@@ -82,6 +86,20 @@ void ItemRowView::enterEvent(QEnterEvent *) {
 void ItemRowView::leaveEvent(QEvent *) {
     m_hovered = false;
     update();
+}
+
+void ItemRowView::dropHover() {
+    if (!m_hovered) return;
+    m_hovered = false;
+    update();
+}
+
+bool ItemRowView::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::MouseMove && !m_hovered) {
+        m_hovered = true;
+        update();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString ItemRowView::subtitle() const {

@@ -31,6 +31,9 @@ public:
     // Lights the row up once, briefly: "this one, here".
     void flash();
     bool isHovered() const { return m_hovered; }
+    // The keyboard went to another row: a highlight under a resting pointer would pass for its
+    // marker, so it waits for the pointer to move.
+    void dropHover();
     bool isSelected() const { return m_selected; }
     bool isMissing() const { return m_info && !m_info->exists; }
 
@@ -41,6 +44,7 @@ public:
 protected:
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
 

@@ -424,6 +424,8 @@ void StowbayContentView::updateFocusRing() {
         if ((*it)->hasFocusRing() == ring) continue;
         (*it)->setFocusRing(ring);
         if (!ring) continue;
+        for (ItemRowView *other : std::as_const(m_rows))
+            if (other != *it) other->dropHover();
         QAccessibleEvent event(*it, QAccessible::Focus);
         QAccessible::updateAccessibility(&event);
     }

@@ -392,6 +392,13 @@ private slots:
                                                                        {{XK_Down}, "B", "B"},
                                                                        {{XK_Shift_L, XK_Down}, "B C", "C"},
                                                                        {{XK_Home}, "A", "A"}};
+        // A row under the resting pointer shows no hover once the keyboard is elsewhere, until
+        // the pointer moves.
+        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
+        const ItemRowView *d = p.controller.content()->row(p.id("D"));
+        const QPoint overD = d->mapToGlobal(d->rect().center());
+        x.moveTo(overD.x(), overD.y());
+        QTRY_VERIFY(d->isHovered());
         for (const auto &[keys, selected, focused] : steps) {
             for (int down : {1, 0})
                 for (KeySym key : keys)
@@ -403,6 +410,9 @@ private slots:
                                 (name == focused ? " focused" : "");
             QTRY_COMPARE_WITH_TIMEOUT(readList(), expected, 30000);
         }
+        QVERIFY(!d->isHovered());
+        x.moveBy(1, 0);
+        QTRY_VERIFY(d->isHovered());
 
         x.chord({XK_Return});
         QTRY_COMPARE(p.workspace.opened, p.urls({"A"}));
