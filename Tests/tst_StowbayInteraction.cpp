@@ -3,6 +3,7 @@
 // file URLs from dropped data and icons for the rows.
 #include "Files/Pasteboard.h"
 #include "Files/PreviewPanel.h"
+#include "Files/Thumbnails.h"
 #include "Interaction/QuickLookController.h"
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
@@ -12,6 +13,7 @@
 #include "Views/IconCache.h"
 
 #include <QDrag>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -244,6 +246,27 @@ private slots:
         QVERIFY(panel->isVisible());
         QCOMPARE(panel->itemCount(), 2);
         QCOMPARE(panel->currentPreviewItemURL(), urls[1]);
+    }
+
+    // A document with a large thumbnail in the shared cache shows it, as its row shows the small one.
+    void previewShowsTheLargeThumbnail() {
+        InteractionFixture f(words("page.pdf"));
+        const QByteArray uri = f.urls(words("page.pdf")).first().toEncoded();
+        QImage page(181, 256, QImage::Format_RGB32);
+        page.fill(Qt::magenta);
+        page.setText("Thumb::URI", uri);
+        page.setText("Thumb::MTime",
+                     QString::number(QFileInfo(f.path("page.pdf")).lastModified().toSecsSinceEpoch()));
+        const QString thumbnail = Thumbnails::thumbnailPath(uri, Thumbnails::Flavour::large);
+        QVERIFY(QDir().mkpath(QFileInfo(thumbnail).path()) && page.save(thumbnail));
+        QuickLookController::shared().show(f.urls(words("page.pdf")));
+        const auto shows = [] {
+            for (const QLabel *label : PreviewPanel::shared()->findChildren<QLabel *>())
+                if (label->pixmap().size() == QSize(181, 256)) return true;
+            return false;
+        };
+        QTRY_VERIFY(shows());
+        PreviewPanel::shared()->dismiss();
     }
 
     // Remote and non-file URLs contribute nothing; a drop without any is delivered too, as none.

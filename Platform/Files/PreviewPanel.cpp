@@ -1,5 +1,7 @@
 #include "Files/PreviewPanel.h"
 
+#include "Files/ThumbnailerService.h"
+#include "Files/Thumbnails.h"
 #include "Files/Workspace.h"
 
 #include <QApplication>
@@ -16,8 +18,10 @@
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 // Draws one image as large as fits, never larger than it is, centred on a dark ground.
@@ -90,6 +94,9 @@ PreviewPanel::PreviewPanel(QWidget *parent)
     auto *fileLayout = new QVBoxLayout(m_filePage);
     m_fileIcon = new QLabel(m_filePage);
     m_fileIcon->setAlignment(Qt::AlignCenter);
+    connect(&ThumbnailerService::shared(), &ThumbnailerService::made, this, [this](const QByteArray &uri) {
+        if (m_content == Content::file && uri == m_thumbnailURI) readThumbnail(false);
+    });
     m_fileName = new QLabel(m_filePage);
     m_fileName->setAlignment(Qt::AlignCenter);
     m_fileName->setWordWrap(true);
@@ -288,4 +295,32 @@ void PreviewPanel::showFile(const QString &path) {
     m_fileFacts->setText(facts.join('\n'));
     m_pages->setCurrentWidget(m_filePage);
     m_content = Content::file;
+    m_thumbnailURI = info.isFile() ? QUrl::fromLocalFile(path).toEncoded() : QByteArray();
+    if (!m_thumbnailURI.isEmpty()) readThumbnail(true);
+}
+
+// The large thumbnail of the file shown, as its row shows the small one: read off the main
+// thread from the shared cache, and asked of the desktop's thumbnailer once when it is not there.
+void PreviewPanel::readThumbnail(bool askWhenMissing) {
+    const QString path = QUrl::fromEncoded(m_thumbnailURI).toLocalFile();
+    const QString mimeType = QMimeDatabase().mimeTypeForFile(path).name();
+    QThreadPool::globalInstance()->start(
+        [self = QPointer(this), uri = m_thumbnailURI, path, mimeType, askWhenMissing] {
+            const std::optional<Thumbnails::Source> source = Thumbnails::source(path, mimeType);
+            const QImage image = source ? Thumbnails::cached(*source, Thumbnails::Flavour::large) : QImage();
+            const bool failed = source && image.isNull() && Thumbnails::failedBefore(*source);
+            QMetaObject::invokeMethod(self, [self, uri, mimeType, image,
+                                             ask = askWhenMissing && source && !failed] {
+                if (!self || self->m_content != Content::file || uri != self->m_thumbnailURI) return;
+                if (!image.isNull()) {
+                    QPixmap picture = QPixmap::fromImage(image);
+                    picture.setDevicePixelRatio(
+                        std::max(1.0, std::max(image.width(), image.height()) / double(largeThumbnailSize)));
+                    self->m_fileIcon->setPixmap(picture);
+                } else if (ask) {
+                    ThumbnailerService::shared().request(uri, mimeType,
+                                                         Thumbnails::name(Thumbnails::Flavour::large));
+                }
+            });
+        });
 }

@@ -1,8 +1,8 @@
 // Stowbay's own file preview window: one item at a time out of a list that its data source
 // gives, with Left and Right to step through the list and Space or Escape to close it. Images
 // are scaled to fit, text files show their beginning in a monospaced font, folders list their
-// entries, and anything else shows a large icon with its name, kind, size and modification date.
-// It stays above every other window, the panel included.
+// entries, and anything else shows its large thumbnail, or a large icon, with its name, kind, size and
+// modification date. It stays above every other window, the panel included.
 #pragma once
 
 #include <QPointer>
@@ -29,6 +29,7 @@ public:
 
     static constexpr qint64 textLimit = 256 * 1024; // bytes of a text file shown
     static constexpr int folderLimit = 2000;        // entries of a folder listed
+    static constexpr int largeThumbnailSize = 256;  // points a file's thumbnail takes at most
 
     // The one preview window, created on first use; null without a running application.
     static PreviewPanel *shared();
@@ -59,6 +60,7 @@ private:
     void showText(const QString &path);
     void showFolder(const QString &path);
     void showFile(const QString &path);
+    void readThumbnail(bool askWhenMissing);
 
     PreviewPanelDataSource *m_source = nullptr;
     QList<QUrl> m_urls;
@@ -74,6 +76,7 @@ private:
     QListWidget *m_folder = nullptr;
     QWidget *m_filePage = nullptr;
     QLabel *m_fileIcon = nullptr;
+    QByteArray m_thumbnailURI; // of the file shown with its icon
     QLabel *m_fileName = nullptr;
     QLabel *m_fileFacts = nullptr;
     QLabel *m_footer = nullptr;
