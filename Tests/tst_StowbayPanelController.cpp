@@ -58,20 +58,20 @@ private slots:
         QTest::addColumn<QRect>("slidOut");
         const QRect wide(0, 0, 1440, 875);
         // clang-format off
-        QTest::newRow("right, 3 items, centred") << StowbayEdge::right << wide << 3
-            << QRect(1192, 265, 240, 346) << QRect(1424, 390, 16, 96) << QRect(1456, 265, 240, 346);
+        QTest::newRow("right, 3 items: grown downwards from the empty panel's top") << StowbayEdge::right << wide << 3
+            << QRect(1192, 323, 240, 346) << QRect(1424, 390, 16, 96) << QRect(1456, 323, 240, 346);
         QTest::newRow("right, empty: 230 high") << StowbayEdge::right << wide << 0
             << QRect(1192, 323, 240, 230) << QRect(1424, 390, 16, 96) << QRect(1456, 323, 240, 230);
-        QTest::newRow("left, 100 items count as 7") << StowbayEdge::left << wide << 100
-            << QRect(8, 161, 240, 554) << QRect(0, 390, 16, 96) << QRect(-256, 161, 240, 554);
-        QTest::newRow("bottom, 5 items capped at 380") << StowbayEdge::bottom << wide << 5
-            << QRect(540, 487, 360, 380) << QRect(672, 859, 96, 16) << QRect(540, 891, 360, 380);
+        QTest::newRow("left, 100 items count as 7, pushed up by the screen's foot") << StowbayEdge::left << wide << 100
+            << QRect(8, 314, 240, 554) << QRect(0, 390, 16, 96) << QRect(-256, 314, 240, 554);
+        QTest::newRow("bottom, 5 items, all in view") << StowbayEdge::bottom << wide << 5
+            << QRect(540, 417, 360, 450) << QRect(672, 859, 96, 16) << QRect(540, 891, 360, 450);
         QTest::newRow("right, short screen: 0.7 of 300") << StowbayEdge::right << QRect(0, 0, 1000, 300) << 0
             << QRect(752, 45, 240, 210) << QRect(984, 102, 16, 96) << QRect(1016, 45, 240, 210);
         QTest::newRow("bottom, narrow screen: 16 narrower") << StowbayEdge::bottom << QRect(100, 0, 300, 800) << 1
             << QRect(108, 550, 284, 242) << QRect(202, 784, 96, 16) << QRect(108, 816, 284, 242);
         QTest::newRow("left, second screen with a top bar") << StowbayEdge::left << QRect(1440, 28, 1440, 872) << 2
-            << QRect(1448, 317, 240, 294) << QRect(1440, 416, 16, 96) << QRect(1184, 317, 240, 294);
+            << QRect(1448, 349, 240, 294) << QRect(1440, 416, 16, 96) << QRect(1184, 349, 240, 294);
         // clang-format on
     }
     void frames() {

@@ -175,13 +175,17 @@ QRect StowbayPanelController::expandedFrame(const QRect &visible, int itemCount,
     QRectF f;
     if (edge == StowbayEdge::bottom) {
         const double w = std::min(v.width() - 16, double(bottomMaxWidth));
-        const double h = std::min({cap, double(bottomMaxHeight), content});
+        const double h = std::min(cap, content); // as many rows as at a side, before the list scrolls
         f = QRectF(v.center().x() - w / 2, v.bottom() - edgeInset - h, w, h);
     } else {
         const double h = std::min(cap, std::max(content, double(emptyHeight)));
         const double x =
             edge == StowbayEdge::right ? v.right() - expandedWidth - edgeInset : v.left() + edgeInset;
-        f = QRectF(x, v.center().y() - h / 2, expandedWidth, h);
+        // The empty panel is centred; rows make it grow downwards, so that the drop zone under
+        // its header stays where the user dropped before, until the screen's foot pushes it up.
+        const double top =
+            std::min(v.center().y() - std::min(h, double(emptyHeight)) / 2, v.bottom() + 1 - edgeInset - h);
+        f = QRectF(x, std::max(v.top(), top), expandedWidth, h);
     }
     return f.toRect();
 }

@@ -36,7 +36,6 @@ public:
     static constexpr int fixedHeight = 190;
     static constexpr int rowHeight = 52;
     static constexpr int rowsCounted = 7;
-    static constexpr int bottomMaxHeight = 380;
     static constexpr int bottomMaxWidth = 360;
     static constexpr int edgeInset = 8;
     static constexpr int tabThickness = 16;
