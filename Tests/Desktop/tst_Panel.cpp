@@ -146,7 +146,8 @@ private slots:
         int between = 0;
         for (int x : seen)
             between += x != start.x() && x != target.x();
-        QVERIFY2(between >= 5, qPrintable(QString("only %1 frames between").arg(between)));
+        // A slide, not a jump: how many frames a loaded machine draws in its quarter second varies.
+        QVERIFY2(between >= 2, qPrintable(QString("only %1 frames between").arg(between)));
     }
 
     // Files dragged by another process over the header light the zone and land on the stowbay,
