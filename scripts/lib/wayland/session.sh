@@ -218,8 +218,8 @@ elif [ "$which" = gnome ]; then
     dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY >/dev/null 2>&1 || true
     start_portal gnome /usr/libexec/xdg-desktop-portal-gnome --replace
     # Binding a program's shortcuts for the first time asks the user in a window of GNOME
-    # Settings: answered here, as a user would.
-    /usr/bin/python3 "$here/shortcut-dialog.py" "$WL_INPUT" >"$WL_LOGS/shortcut-dialog.log" 2>&1 &
+    # Settings: answered here, as a user would, through the accessibility bus.
+    /usr/bin/python3 "$here/shortcut-dialog.py" >"$WL_LOGS/shortcut-dialog.log" 2>&1 &
     pids+=($!)
     waitfor 10 grep -q ready "$WL_LOGS/shortcut-dialog.log" ||
         echo "session.sh: nobody answers the shortcut dialog" >&2
