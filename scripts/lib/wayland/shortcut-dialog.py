@@ -5,7 +5,7 @@ Keyboard Shortcuts" window (GNOME 48) and answers the portal only once the user 
 watches the session bus for that request and, while it is open, presses the window's "Add" button
 through the accessibility bus, as a screen reader's user does: the window need not have the
 keyboard, which a program that shows a window of its own meanwhile takes, and no key reaches
-another window.
+another window. A press is given time to be answered before the next.
     shortcut-dialog.py
 Logs one line per request, per press and per answer."""
 import time
@@ -18,7 +18,7 @@ from gi.repository import Atspi, Gio, GLib
 PROVIDER = "org.gnome.Settings.GlobalShortcutsProvider"
 PROVIDER_PROGRAM = "gnome-control-center-global-shortcuts-provider"
 DIALOG, ADD = "Add Keyboard Shortcuts", "Add"
-AGAIN_MS = 300
+LOOK_MS, ANSWER_MS = 300, 3000
 
 bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 rules = [f"type='method_call',interface='{PROVIDER}',member='BindShortcuts'",
@@ -51,11 +51,12 @@ def find(node, role, name):
 
 
 def press():
-    """Presses "Add" in each open dialog; False (stop) once no request is open."""
+    """Presses "Add" in each open dialog, and looks again later while a request is open."""
     global pressing
     if not open_requests:
         pressing = False
         return False
+    pressed = False
     try:
         for program in children(Atspi.get_desktop(0)):
             if program.get_name() != PROVIDER_PROGRAM:
@@ -66,9 +67,11 @@ def press():
                 button = find(window, Atspi.Role.BUTTON, ADD)
                 if button is not None and button.do_action(0):
                     log("pressed Add for", ", ".join(open_requests.values()))
+                    pressed = True
     except GLib.Error as error:  # a window that went away while being read
         log("looking again:", error.message)
-    return True
+    GLib.timeout_add(ANSWER_MS if pressed else LOOK_MS, press)
+    return False
 
 
 def seen(message):
@@ -81,7 +84,7 @@ def seen(message):
         # A desktop that already holds the program's choice answers without a window.
         if not pressing:
             pressing = True
-            GLib.timeout_add(AGAIN_MS, press)
+            GLib.timeout_add(LOOK_MS, press)
     else:
         app_id = open_requests.pop((message.get_destination(), message.get_reply_serial()), None)
         if app_id is not None:
