@@ -241,8 +241,10 @@ void PortalShortcuts::bindShortcut() {
     const QString handle = m_session;
     request(QStringLiteral("BindShortcuts"),
             {QDBusObjectPath(handle), QVariant::fromValue(shortcutList()), QString()}, {},
-            [this, handle](uint code, const QVariantMap &results) {
-                if (m_session != handle || code != 0) return;
+            [this, handle](uint, const QVariantMap &results) {
+                // The shortcuts the answer lists are bound, whatever its code: GNOME 48 answers a
+                // bind the user accepted with 2 ("other") and the bound list. A refusal lists none.
+                if (m_session != handle) return;
                 bound(qdbus_cast<PortalShortcutList>(results.value(QStringLiteral("shortcuts"))));
             });
 }

@@ -111,7 +111,9 @@ private slots:
 
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const QPoint start(200, screen.height() / 3), edgePoint(screen.right(), start.y());
-        const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right);
+        // Along the edge where the desktop lets windows go: GNOME Shell keeps them off its top bar.
+        const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right)
+                               .intersected(QGuiApplication::primaryScreen()->availableGeometry());
         const QRect panel = StowbayPanelController::expandedFrame(
             QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
         if (out) { // the panel holds a file, whose row lies across the panel's middle
@@ -198,7 +200,11 @@ private slots:
         QVERIFY(input({settings().bottomRight() - QPoint(12, 12), "down", "up", "wait 300", altC, "wait 300",
                        ctrlAltD, "wait 300", escape}));
         QTRY_VERIFY_WITH_TIMEOUT(!settings().isValid(), timeoutMs);
-        QVERIFY(input({QPoint(200, 300), "down", "up", "wait 300", ctrlAltD}));
+        // GNOME Shell keeps the keys a user once accepted for a program's shortcut, whatever keys
+        // the program asks for later (they are changed in GNOME Settings): the shortcut, bound
+        // anew, goes on with them.
+        const bool desktopKeepsKeys = qEnvironmentVariable("WL_SESSION") == "gnome";
+        QVERIFY(input({QPoint(200, 300), "down", "up", "wait 300", desktopKeepsKeys ? ctrlAltS : ctrlAltD}));
         QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
         QCOMPARE(stowbay({"toggle"}), QString());
         QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);

@@ -6,8 +6,9 @@
 # XWayland takes never meets another session's; everything stops when COMMAND ends.
 #   scripts/lib/wayland/session.sh kwin|sway|mutter|gnome COMMAND [ARG...]
 # COMMAND sees WAYLAND_DISPLAY, DISPLAY, XAUTHORITY (mutter, gnome), XDG_RUNTIME_DIR,
-# DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE, WL_SIZE (WIDTHxHEIGHT) and
-# WL_INPUT, a FIFO that takes the commands of input.c (on mutter and gnome, of mutter-input.py).
+# DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE, WL_SESSION (the session's name
+# above), WL_SIZE (WIDTHxHEIGHT) and WL_INPUT, a FIFO that takes the commands of input.c (on mutter
+# and gnome, of mutter-input.py).
 # Logs go to ${WL_LOGS:-./wayland-logs}/NAME (not under /tmp).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -37,7 +38,7 @@ exec 9<&-
 mkdir -m 1777 /tmp/.X11-unix /tmp/.ICE-unix
 ip link set lo up 2>/dev/null || true
 
-export WL_SIZE=${WL_SIZE:-1440x900}
+export WL_SESSION=$which WL_SIZE=${WL_SIZE:-1440x900}
 W=${WL_SIZE%x*} H=${WL_SIZE#*x}
 export XDG_RUNTIME_DIR=/tmp/runtime HOME=/tmp/home XDG_SESSION_TYPE=wayland
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
@@ -218,8 +219,8 @@ elif [ "$which" = gnome ]; then
     dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY >/dev/null 2>&1 || true
     start_portal gnome /usr/libexec/xdg-desktop-portal-gnome --replace
     # Binding a program's shortcuts for the first time asks the user in a window of GNOME
-    # Settings: answered here, as a user would.
-    /usr/bin/python3 "$here/shortcut-dialog.py" "$WL_INPUT" >"$WL_LOGS/shortcut-dialog.log" 2>&1 &
+    # Settings: answered here, as a user would, through the accessibility bus.
+    /usr/bin/python3 "$here/shortcut-dialog.py" >"$WL_LOGS/shortcut-dialog.log" 2>&1 &
     pids+=($!)
     waitfor 10 grep -q ready "$WL_LOGS/shortcut-dialog.log" ||
         echo "session.sh: nobody answers the shortcut dialog" >&2

@@ -85,12 +85,12 @@ class Service(dbus.service.Object):
             print("refused %s: no app id" % sender, flush=True)
             raise dbus.exceptions.DBusException("An app id is required", name="org.freedesktop.portal.Error.NotAllowed")
 
-    def answer(self, sender, options, results):
+    def answer(self, sender, options, results, code=0):
         token = str(options.get("handle_token", "t%d" % time.monotonic_ns()))
         path = "%s/request/%s/%s" % (DESKTOP, sender[1:].replace(".", "_"), token)
         request = Request(self.bus, path)
         # Answered on the next turn, after the caller has the request's path.
-        GLib.idle_add(lambda: (request.Response(dbus.UInt32(0), dbus.Dictionary(results, signature="sv")),
+        GLib.idle_add(lambda: (request.Response(dbus.UInt32(code), dbus.Dictionary(results, signature="sv")),
                                request.remove_from_connection(), False)[-1])
         return dbus.ObjectPath(path)
 
@@ -123,7 +123,9 @@ class Service(dbus.service.Object):
         s.shortcuts = [(str(i), {"description": p.get("description", ""),
                                  "trigger_description": normal(p.get("preferred_trigger", ""))})
                        for i, p in shortcuts]
-        return self.answer(sender, options, {"shortcuts": self.listed(s)})
+        # With 2 ("other"), as GNOME 48's portal answers a bind the user accepted: the list is
+        # what tells.
+        return self.answer(sender, options, {"shortcuts": self.listed(s)}, code=2)
 
     @dbus.service.method(PORTAL, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
     def ListShortcuts(self, session, options, sender=None):
