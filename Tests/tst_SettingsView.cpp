@@ -1,6 +1,7 @@
 // The settings window, the shortcut recorder and the welcome drawing, offscreen; and what the
 // desktop test of the shortcut does not show: the press handled on a later turn of the event loop,
 // and the key codes the recorder stores.
+#include "Portal/PortalShortcuts.h"
 #include "Session/GnomeKeybindings.h"
 #include "Session/UserDefaults.h"
 #include "Settings/AppSettings.h"
@@ -196,6 +197,14 @@ private slots:
         f.platform.configures = false;
         f.platform.onChange();
         QVERIFY(view.shortcutNote()->isHidden()); // as in an X11 session
+
+        // The desktop's words for its keys, as the note gives them.
+        for (const auto &[given, shown] :
+             QList<std::pair<QString, QString>>{{"Press <Control><Alt>s", "Ctrl+Alt+S"},
+                                                {"<Primary><Shift>F5", "Ctrl+Shift+F5"},
+                                                {"CTRL+ALT+s", "Ctrl+Alt+S"},
+                                                {"Meta+Space", "Meta+Space"}})
+            QCOMPARE(PortalShortcuts::readableTrigger(given), shown);
     }
 
     // GNOME's keyboard shortcuts, in the test's own GSettings: the click adds Stowbay's entry after

@@ -12,6 +12,7 @@
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QRegularExpression>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -181,6 +182,36 @@ QString PortalShortcuts::preferredTrigger(quint32 keyCode, quint32 modifiers) {
     return parts.join(QLatin1Char('+'));
 }
 
+QString PortalShortcuts::readableTrigger(const QString &description) {
+    static const QRegularExpression accelerator(QStringLiteral("((?:<\\w+>)+)(\\S+)")),
+        preferred(QStringLiteral("^((?:(?:CTRL|ALT|SHIFT|LOGO)\\+)+)(\\S+)$"));
+    QStringList modifiers;
+    QString key;
+    if (const QRegularExpressionMatch m = accelerator.match(description); m.hasMatch()) {
+        modifiers = m.captured(1).mid(1).chopped(1).split(QStringLiteral("><"));
+        key = m.captured(2);
+    } else if (const QRegularExpressionMatch m = preferred.match(description); m.hasMatch()) {
+        modifiers = m.captured(1).chopped(1).split(QLatin1Char('+'));
+        key = m.captured(2);
+    } else {
+        return description;
+    }
+    static const QList<std::pair<QStringList, QString>> names{
+        {{QStringLiteral("control"), QStringLiteral("primary"), QStringLiteral("ctrl")},
+         QStringLiteral("Ctrl")},
+        {{QStringLiteral("alt"), QStringLiteral("mod1")}, QStringLiteral("Alt")},
+        {{QStringLiteral("shift")}, QStringLiteral("Shift")},
+        {{QStringLiteral("super"), QStringLiteral("logo"), QStringLiteral("meta"), QStringLiteral("mod4")},
+         QStringLiteral("Super")}};
+    QStringList parts;
+    for (const auto &[words, name] : names)
+        if (std::any_of(modifiers.begin(), modifiers.end(),
+                        [&](const QString &m) { return words.contains(m.toLower()); }))
+            parts << name;
+    parts << (key.size() == 1 ? key.toUpper() : key);
+    return parts.join(QLatin1Char('+'));
+}
+
 void PortalShortcuts::serviceAnswered(bool offered) {
     m_service = offered ? Service::offered : Service::absent;
     if (offered && m_wanted) openSession();
@@ -258,6 +289,7 @@ bool PortalShortcuts::bound(const PortalShortcutList &shortcuts) {
         m_trigger = s.properties.value(QStringLiteral("trigger_description")).toString();
         if (m_trigger.isEmpty())
             m_trigger = s.properties.value(QStringLiteral("preferred_trigger")).toString();
+        m_trigger = readableTrigger(m_trigger);
         changed();
         return true;
     }

@@ -39,6 +39,10 @@ public:
 
     // The service's words for a combination, as it takes a preferred trigger: "CTRL+ALT+s".
     static QString preferredTrigger(quint32 keyCode, quint32 modifiers);
+    // A description of the keys as people read them: GNOME describes them in GTK's accelerator
+    // words ("Press <Control><Alt>s"), a service that only echoes the preferred trigger in its
+    // own ("CTRL+ALT+s"); both become "Ctrl+Alt+S". Other descriptions stay as they are.
+    static QString readableTrigger(const QString &description);
 
 private slots:
     void activated(const QDBusMessage &signal);
