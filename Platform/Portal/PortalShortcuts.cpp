@@ -12,6 +12,7 @@
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QRegularExpression>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -244,7 +245,17 @@ void PortalShortcuts::openSession() {
                 }
                 m_session = handle;
                 m_bindAsked = false;
-                if (m_session.isEmpty()) return; // refused: the hold on the X server stays
+                if (m_session.isEmpty()) {
+                    // Refused, and the hold on the X server stays. A failure may be the desktop's
+                    // shortcut service not being up yet, as for a program started with the
+                    // session: asked again, a few times, later each time. A user's no is final.
+                    if (code != 1 && m_failedOpens < 5)
+                        QTimer::singleShot(1000 << m_failedOpens++, this, [this] {
+                            if (m_wanted && m_session.isEmpty() && !m_opening) openSession();
+                        });
+                    return;
+                }
+                m_failedOpens = 0;
                 m_bus.connect(service, m_session, sessionInterface, QStringLiteral("Closed"), this,
                               SLOT(sessionClosed()));
                 if (m_version >= 2) changed(); // the desktop's dialog has a session to show

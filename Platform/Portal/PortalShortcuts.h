@@ -80,6 +80,7 @@ private:
     QString m_trigger;
     Ref m_ref = 0;            // the latest registration
     bool m_opening = false;   // a session is being opened
+    int m_failedOpens = 0;    // in a row: each is tried again later, a few times
     bool m_bindAsked = false; // the open session has been asked to bind: it takes that once
     bool m_listFirst = false; // bound only when the desktop's list lacks the shortcut
     uint m_version = 0;       // of the service's interface; from 2 it opens the desktop's own dialog

@@ -70,6 +70,7 @@ class Service(dbus.service.Object):
         super().__init__(bus, DESKTOP)
         self.bus, self.sessions = bus, {}
         self.app_ids, self.callers = {}, set()  # by connection: the id registered; who called before
+        self.failed_once = set()
 
     @dbus.service.method(REGISTRY, in_signature="sa{sv}", out_signature="", sender_keyword="sender")
     def Register(self, app_id, options, sender=None):
@@ -107,6 +108,12 @@ class Service(dbus.service.Object):
     @dbus.service.method(PORTAL, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
     def CreateSession(self, options, sender=None):
         self.refuse_unregistered(sender)
+        # A program started with the session can ask before the desktop's own service is up, and
+        # the portal then fails the call: so does the first one from each program here.
+        if sender not in self.failed_once:
+            self.failed_once.add(sender)
+            print("failed %s: no service behind the portal yet" % sender, flush=True)
+            raise dbus.exceptions.DBusException("A backend call failed", name="org.freedesktop.portal.Error.Failed")
         path = "%s/session/%s/%s" % (DESKTOP, sender[1:].replace(".", "_"), options["session_handle_token"])
         self.sessions[path] = Session(self.bus, path, self)
         return self.answer(sender, options, {"session_handle": dbus.String(path)})
