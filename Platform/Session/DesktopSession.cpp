@@ -1,5 +1,11 @@
 #include "Session/DesktopSession.h"
 
+#ifdef STOWBAY_LAYER_SHELL
+#include "Wayland/LayerSurfaces.h"
+#endif
+
+#include <QGuiApplication>
+
 namespace {
 bool names(const QString &desktops, const char *name) {
     return desktops.split(QLatin1Char(':')).contains(QLatin1String(name), Qt::CaseInsensitive);
@@ -27,7 +33,29 @@ const DesktopSession &DesktopSession::current() {
     return session;
 }
 
-void DesktopSession::preferX11Platform() {
-    if (current().isWayland() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+namespace {
+// Asked once: whether the compositor offers layer-shell to this build.
+bool layerShellOffered() {
+#ifdef STOWBAY_LAYER_SHELL
+    static const bool offered = LayerSurfaces::offered();
+    return offered;
+#else
+    return false;
+#endif
+}
+} // namespace
+
+void DesktopSession::choosePlatform() {
+    if (!current().isWayland() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+    qputenv("QT_QPA_PLATFORM", current().prefersLayerShell() && layerShellOffered() ? "wayland" : "xcb");
+}
+
+bool DesktopSession::runsOnLayerShell() {
+    return current().prefersLayerShell() && QGuiApplication::platformName() == QLatin1String("wayland") &&
+           layerShellOffered();
+}
+
+QString DesktopSession::panelBackEnd() {
+    if (runsOnLayerShell()) return QStringLiteral("native Wayland (layer-shell)");
+    return current().isWayland() ? QStringLiteral("XWayland") : QStringLiteral("X11");
 }
