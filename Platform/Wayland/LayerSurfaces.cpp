@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 #include <cstring>
 #include <wayland-client.h>
 
@@ -40,8 +41,13 @@ public:
         QScreen *screen = m_window->screen();
         if (!screen) return;
         const QRect s = screen->geometry(), f = m_window->geometry();
-        const int left = f.left() - s.left(), right = s.right() - f.right();
-        const int top = f.top() - s.top(), bottom = s.bottom() - f.bottom();
+        // The compositor sends a surface wholly beyond the screen's edge no frame callbacks, and Qt
+        // stops drawing a window that gets none for a while: slid out, it would never slide in
+        // again. Its last pixel stays on the screen.
+        const int left = std::max(f.left() - s.left(), 1 - f.width());
+        const int right = std::max(s.right() - f.right(), 1 - f.width());
+        const int top = std::max(f.top() - s.top(), 1 - f.height());
+        const int bottom = std::max(s.bottom() - f.bottom(), 1 - f.height());
         LayerWindow::Anchors anchors;
         QMargins margins;
         if (right < left) {
