@@ -57,26 +57,36 @@ private:
         return false;
 #endif
     }
-    // The panel's dark face filling `frame`, as the screen shows it (read by grim): two pixels in
-    // from each side, and not two pixels beyond it.
-    static bool onScreen(const QRect &frame) {
+    static QImage screenshot() {
         QProcess grim;
         grim.start("grim", {"-t", "ppm", "-"});
         grim.waitForFinished(timeoutMs);
-        const QImage screen = QImage::fromData(grim.readAllStandardOutput());
-        const auto face = [&](QPoint p) {
-            if (!screen.rect().contains(p)) return false;
-            const QColor c = screen.pixelColor(p);
-            return qAbs(c.red() - 28) < 10 && qAbs(c.blue() - 32) < 10;
+        return QImage::fromData(grim.readAllStandardOutput());
+    }
+    // The panel's dark face filling `frame`, as the screen shows it (read by grim): two pixels in
+    // from each side, and not two pixels beyond it; and standing still there, not passing through
+    // on its way (its spring carries it a little beyond its frame and back).
+    static bool onScreen(const QRect &frame) {
+        const auto fills = [&](const QImage &screen) {
+            const auto face = [&](QPoint p) {
+                if (!screen.rect().contains(p)) return false;
+                const QColor c = screen.pixelColor(p);
+                return qAbs(c.red() - 28) < 10 && qAbs(c.blue() - 32) < 10;
+            };
+            const QPoint m = frame.center();
+            const QList<std::pair<QPoint, QPoint>> sides = {
+                {{frame.left() + 2, m.y()}, {frame.left() - 2, m.y()}},
+                {{frame.right() - 2, m.y()}, {frame.right() + 2, m.y()}},
+                {{m.x(), frame.top() + 2}, {m.x(), frame.top() - 2}},
+                {{m.x(), frame.bottom() - 2}, {m.x(), frame.bottom() + 2}}};
+            return std::all_of(sides.begin(), sides.end(),
+                               [&](const auto &s) { return face(s.first) && !face(s.second); });
         };
-        const QPoint m = frame.center();
-        const QList<std::pair<QPoint, QPoint>> sides = {
-            {{frame.left() + 2, m.y()}, {frame.left() - 2, m.y()}},
-            {{frame.right() - 2, m.y()}, {frame.right() + 2, m.y()}},
-            {{m.x(), frame.top() + 2}, {m.x(), frame.top() - 2}},
-            {{m.x(), frame.bottom() - 2}, {m.x(), frame.bottom() + 2}}};
-        return std::all_of(sides.begin(), sides.end(),
-                           [&](const auto &s) { return face(s.first) && !face(s.second); });
+        const QRect around = frame.adjusted(-4, -4, 4, 4);
+        const QImage first = screenshot();
+        if (!fills(first)) return false;
+        const QImage second = screenshot();
+        return fills(second) && first.copy(around) == second.copy(around);
     }
     bool shows(const QRect &frame) {
         return nativePanel() ? onScreen(frame) : windowsOf(m_stowbay.processId()).contains(frame);
