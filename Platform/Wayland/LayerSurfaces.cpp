@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <wayland-client.h>
 
 using LayerWindow = LayerShellQt::Window;
@@ -20,11 +21,8 @@ void noteGlobal(void *data, wl_registry *, uint32_t, const char *interface, uint
 void forgetGlobal(void *, wl_registry *, uint32_t) {}
 const wl_registry_listener registryListener = {noteGlobal, forgetGlobal};
 
-// The keyboard goes to a surface of interactivity "on demand" when the user clicks into it, and,
-// on sway, when it appears: a surface shown for a drag gets that only once it is on screen.
-void allowKeyboardOnDemand(QWidget *window) {
-    LayerWindow::get(window->windowHandle())
-        ->setKeyboardInteractivity(LayerWindow::KeyboardInteractivityOnDemand);
+void setKeyboard(QWidget *window, LayerWindow::KeyboardInteractivity interactivity) {
+    LayerWindow::get(window->windowHandle())->setKeyboardInteractivity(interactivity);
     window->update(); // the next frame carries it
 }
 
@@ -71,6 +69,19 @@ public:
         m_window->update(); // a move alone draws nothing, and the surface takes its place at the next frame
     }
 
+    // Asks for the keyboard. A surface that asks for it "on demand" gets it only when it appears
+    // or is clicked; one that asks for it exclusively gets it at once, and keeps it once it asks
+    // "on demand" again, until the user clicks elsewhere.
+    void askForKeyboard() {
+        m_asking = true;
+        setKeyboard(m_window, LayerWindow::KeyboardInteractivityExclusive);
+        // Where no keyboard is attached the answer never comes: other windows must not go without.
+        QTimer::singleShot(askMs, this, [this] {
+            if (std::exchange(m_asking, false) && m_window->isVisible())
+                setKeyboard(m_window, LayerWindow::KeyboardInteractivityOnDemand);
+        });
+    }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
         switch (event->type()) {
@@ -79,17 +90,24 @@ protected:
             if (watched == m_window) place();
             break;
         case QEvent::Expose:
-            // Drawn as this event is handled: on screen by the next turn of the loop.
+            // Drawn as this event is handled: on screen by the next turn of the loop. Shown for a
+            // drag it took no keyboard; a click into it may take it from now on.
             if (watched == m_window->windowHandle() && m_keyboard && m_window->windowHandle()->isExposed())
-                QTimer::singleShot(0, m_window, [w = QPointer<QWidget>(m_window)] {
-                    if (w && w->isVisible()) allowKeyboardOnDemand(w);
+                QTimer::singleShot(0, m_window, [this] {
+                    if (m_window->isVisible() && !m_asking)
+                        setKeyboard(m_window, LayerWindow::KeyboardInteractivityOnDemand);
                 });
+            break;
+        case QEvent::WindowActivate:
+            if (watched == m_window && std::exchange(m_asking, false))
+                setKeyboard(m_window, LayerWindow::KeyboardInteractivityOnDemand);
             break;
         case QEvent::Hide:
             // Shown again, it appears without taking the keyboard, as at first.
-            if (watched == m_window && m_keyboard)
-                LayerWindow::get(m_window->windowHandle())
-                    ->setKeyboardInteractivity(LayerWindow::KeyboardInteractivityNone);
+            if (watched == m_window && m_keyboard) {
+                m_asking = false;
+                setKeyboard(m_window, LayerWindow::KeyboardInteractivityNone);
+            }
             break;
         default:
             break;
@@ -98,8 +116,10 @@ protected:
     }
 
 private:
+    static constexpr int askMs = 500;
     QWidget *const m_window;
     const bool m_keyboard;
+    bool m_asking = false;
 };
 } // namespace
 
@@ -131,8 +151,8 @@ void LayerSurfaces::configure(QWidget *window, bool takesKeyboard) {
 }
 
 void LayerSurfaces::activate(QWidget *window) {
-    allowKeyboardOnDemand(window);
-    window->activateWindow();
+    for (QObject *child : window->children())
+        if (auto *placement = dynamic_cast<Placement *>(child)) placement->askForKeyboard();
 }
 
 void LayerSurfaces::resign(QWidget *window) {
@@ -141,6 +161,6 @@ void LayerSurfaces::resign(QWidget *window) {
     window->update();
     // A click into it gives it the keyboard again, from the frame after the one that gave it back.
     QTimer::singleShot(50, window, [w = QPointer<QWidget>(window)] {
-        if (w && w->isVisible()) allowKeyboardOnDemand(w);
+        if (w && w->isVisible()) setKeyboard(w, LayerWindow::KeyboardInteractivityOnDemand);
     });
 }
