@@ -154,6 +154,8 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("touchesEdge");
         QTest::newRow("a held file dragged out of the panel reaches the native program") << "out" << false;
+        QTest::newRow("a drop the native program refuses takes nothing away") << "refused" << false;
+        QTest::newRow("a held file dragged out of the panel reaches an X11 program") << "out to X11" << false;
         QTest::newRow("text to the edge opens nothing") << "text" << true;
         QTest::newRow("a drag elsewhere leaves the edge to the program below") << "files" << false;
         QTest::newRow("files to the edge open the panel, which holds the drop") << "files" << true;
@@ -161,26 +163,34 @@ private slots:
     void edgeDrags() {
         QFETCH(QString, kind);
         QFETCH(bool, touchesEdge);
-        if (DesktopSession::current().compositor == DesktopSession::Compositor::sway && kind == "out" &&
-            !nativePanel())
+        const bool out = kind.startsWith("out") || kind == "refused"; // a program is where a drag goes to
+        if (DesktopSession::current().compositor == DesktopSession::Compositor::sway && out && !nativePanel())
             QSKIP("sway ends a drag from an X11 window as soon as the pointer leaves that window: the "
                   "native program gets nothing, and the file stays in the panel (built without LayerShellQt, "
                   "Stowbay runs on XWayland here)");
+        if (out && kind != "out" && !nativePanel())
+            QSKIP("Stowbay's own drags between X11 windows: tst_DragOut");
         QProcess source;
         QByteArray output;
         connect(&source, &QProcess::readyReadStandardOutput, this,
                 [&] { output += source.readAllStandardOutput(); });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "wayland"); // a native Wayland program
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const bool x11 = kind == "out to X11";
+        environment.insert("QT_QPA_PLATFORM", x11 ? "xcb" : "wayland"); // mostly a native Wayland program
         source.setProcessEnvironment(environment);
-        const bool out = kind == "out"; // the native program is where a drag goes to
+        // An X11 window may choose its place: the left half of the screen, where the drag ends.
+        QStringList arguments = !out  ? QStringList{kind, "0", "0", "0", "0", m_file}
+                                : x11 ? QStringList{"0", "0", QString::number(screen.width() / 2),
+                                                    QString::number(screen.height())}
+                                      : QStringList{"0", "0", "0", "0"};
+        if (kind == "refused") arguments << "refuse";
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") +
                          (out ? "/stowbay_droptarget" : "/stowbay_dragsource"),
-                     out ? QStringList{"0", "0", "0", "0"} : QStringList{kind, "0", "0", "0", "0", m_file});
+                     arguments);
         const auto stop = qScopeGuard([&] { source.kill(), source.waitForFinished(); });
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready"), timeoutMs);
 
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const QPoint start(200, screen.height() / 3), edgePoint(screen.right(), start.y());
         const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right);
         const QRect panel = StowbayPanelController::expandedFrame(
@@ -191,9 +201,22 @@ private slots:
             QVERIFY(stowbay({"add", m_file}) != "failed"); // shows the panel, open until folded
             QTRY_VERIFY_WITH_TIMEOUT(shows(held), timeoutMs);
             const QPoint row = held.center();
-            QVERIFY(input({row, "down", row - QPoint(20, 0), row - QPoint(300, 0), start, "wait 300", "up"}));
-            QTRY_VERIFY_WITH_TIMEOUT(output.contains("drop " + QUrl::fromLocalFile(m_file).toEncoded()),
-                                     timeoutMs);
+            const QList<QVariant> drag = {
+                row, "down", row - QPoint(20, 0), row - QPoint(300, 0), start, "wait 300", "up"};
+            const QByteArray url = QUrl::fromLocalFile(m_file).toEncoded();
+            QVERIFY(input(drag));
+            if (kind == "refused") {
+                QTRY_VERIFY_WITH_TIMEOUT(output.contains("refused " + url), timeoutMs);
+                // Its row is still there to be dragged again, once the first drag has ended.
+                QVERIFY(stowbay({"show"}) != "failed");
+                QTRY_VERIFY_WITH_TIMEOUT(shows(held), timeoutMs);
+                QVERIFY(input(drag));
+                QTRY_COMPARE_WITH_TIMEOUT(output.count("refused " + url), 2, timeoutMs);
+                QCOMPARE(stowbay({"list"}), m_file + "\n");
+                QCOMPARE(stowbay({"clear"}), QString());
+                return;
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(output.contains("drop " + url), timeoutMs);
             QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), QString(), timeoutMs); // gone once delivered
             QCOMPARE(stowbay({"toggle"}), QString());
             return;
