@@ -56,6 +56,16 @@ bool DesktopSession::runsOnLayerShell() {
 }
 
 QString DesktopSession::panelBackEnd() {
-    if (runsOnLayerShell()) return QStringLiteral("native Wayland (layer-shell)");
-    return current().isWayland() ? QStringLiteral("XWayland") : QStringLiteral("X11");
+    // Before the application exists (the help), the platform Stowbay would take here.
+    const QString platform =
+        qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+            ? QGuiApplication::platformName()
+            : QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM")).section(QLatin1Char(':'), 0, 0);
+    const bool native = platform == QLatin1String("wayland") || (platform.isEmpty() && current().isWayland());
+    if (native && current().prefersLayerShell() && layerShellOffered())
+        return QStringLiteral("a native Wayland surface at the screen's edge (layer-shell)");
+    if (!current().isWayland()) return QStringLiteral("an X11 window");
+    if (native && !platform.isEmpty())
+        return QStringLiteral("a native Wayland window, placed where the desktop puts it");
+    return QStringLiteral("an X11 window on the session's XWayland");
 }

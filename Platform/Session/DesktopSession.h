@@ -43,6 +43,7 @@ public:
     // Whether the panel's windows are native surfaces at the screen's edge: Stowbay runs on the
     // Wayland platform (chosen here or by the user) of a session that offers it.
     static bool runsOnLayerShell();
-    // What serves the panel, in the user's words.
+    // What the panel's windows are, in the user's words: in this process, or, asked before the
+    // application exists, in a Stowbay started from here.
     static QString panelBackEnd();
 };
