@@ -82,11 +82,20 @@ private:
             return std::all_of(sides.begin(), sides.end(),
                                [&](const auto &s) { return face(s.first) && !face(s.second); });
         };
-        const QRect around = frame.adjusted(-4, -4, 4, 4);
+        // Across each side, where a move of one pixel shows (what the panel shows inside may change).
+        const auto edges = [&](const QImage &screen) {
+            QList<QRgb> pixels;
+            const QPoint m = frame.center();
+            for (int d = -3; d <= 3; ++d)
+                for (const QPoint p : {QPoint(frame.left() + d, m.y()), QPoint(frame.right() + d, m.y()),
+                                       QPoint(m.x(), frame.top() + d), QPoint(m.x(), frame.bottom() + d)})
+                    pixels << (screen.rect().contains(p) ? screen.pixel(p) : 0);
+            return pixels;
+        };
         const QImage first = screenshot();
         if (!fills(first)) return false;
         const QImage second = screenshot();
-        return fills(second) && first.copy(around) == second.copy(around);
+        return fills(second) && edges(first) == edges(second);
     }
     bool shows(const QRect &frame) {
         return nativePanel() ? onScreen(frame) : windowsOf(m_stowbay.processId()).contains(frame);
