@@ -27,13 +27,10 @@ static void say(const QString &line) {
     std::fflush(stdout);
 }
 
+static bool refuses = false;
+
 class Target : public QWidget {
     bool m_shown = false;
-
-public:
-    bool refuses = false;
-
-private:
     void paintEvent(QPaintEvent *) override {
         // Not filled yet: then it spans the screen's width (a desktop's top bar may take some of the
         // height).
@@ -92,7 +89,7 @@ int main(int argc, char **argv) {
     }
     if (argc != 5 && (argc != 6 || qstrcmp(argv[5], "refuse") != 0)) return 2;
     Target target;
-    target.refuses = argc == 6;
+    refuses = argc == 6;
     target.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
                           Qt::WindowStaysOnTopHint);
     target.setAcceptDrops(true);
