@@ -63,7 +63,7 @@ int main(int argc, char **argv) {
         panelFrames.clock.start();
         controller.present(true);
         for (QPropertyAnimation *a : controller.findChildren<QPropertyAnimation *>())
-            if (a->propertyName() == "windowOpacity" && a->state() == QAbstractAnimation::Running)
+            if (a->propertyName() == "fade" && a->state() == QAbstractAnimation::Running)
                 panelFrames.watch(a);
         QTest::qWait(380);
         panelFrames.report("panel", cpuMs() - cpu, refreshMs);

@@ -1,7 +1,7 @@
 #include "Panel/StowbayPanel.h"
 
+#include "Input/FloatingWindow.h"
 #include "Input/PanelWindows.h"
-#include "X11/FloatingWindow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -21,8 +21,8 @@ void PanelModel::setEdge(StowbayEdge edge) {
 StowbayBackgroundView::StowbayBackgroundView(QWidget *parent) : QWidget(parent) {
     setAttribute(Qt::WA_Hover, false);
     setMouseTracking(false);
-    setTranslucent(Compositor::shared().isActive());
-    connect(&Compositor::shared(), &Compositor::activeChanged, this, &StowbayBackgroundView::setTranslucent);
+    setTranslucent(FloatingWindow::isTranslucent());
+    FloatingWindow::watchTranslucency(this, [this](bool translucent) { setTranslucent(translucent); });
 }
 
 void StowbayBackgroundView::setCornerRadius(double radius) {
@@ -106,6 +106,10 @@ void StowbayPanel::setContentView(StowbayBackgroundView *view) {
 
 void StowbayPanel::resizeEvent(QResizeEvent *) {
     if (m_contentView) m_contentView->setGeometry(rect());
+}
+
+void StowbayPanel::setFade(double opacity) {
+    FloatingWindow::setOpacity(this, opacity);
 }
 
 void StowbayPanel::orderFrontRegardless() {

@@ -84,6 +84,8 @@ private:
 // key presses go to `keyHandler` first. It may stand partly or wholly beyond the screen's edge.
 class StowbayPanel : public QWidget {
     Q_OBJECT
+    // How opaque it is drawn, where the desktop draws windows translucent (its window opacity).
+    Q_PROPERTY(double fade READ fade WRITE setFade)
 public:
     explicit StowbayPanel(const QRect &contentRect = QRect(0, 0, 240, 300));
     ~StowbayPanel() override;
@@ -93,6 +95,9 @@ public:
 
     StowbayBackgroundView *contentView() const { return m_contentView; }
     void setContentView(StowbayBackgroundView *view);
+
+    double fade() const { return windowOpacity(); }
+    void setFade(double opacity);
 
     bool isKeyWindow() const { return isActiveWindow(); }
     // Takes the keyboard, remembering the window that had it; resignKey() gives it back.

@@ -243,7 +243,7 @@ void StowbayPanelController::animate(const QRect &to, double alpha, double durat
     auto *group = new QParallelAnimationGroup(this);
     auto *frame = new QPropertyAnimation(m_panel, "geometry", group);
     frame->setEndValue(to);
-    auto *opacity = new QPropertyAnimation(m_panel, "windowOpacity", group);
+    auto *opacity = new QPropertyAnimation(m_panel, "fade", group);
     opacity->setEndValue(alpha);
     for (QPropertyAnimation *a : {frame, opacity}) {
         a->setDuration(milliseconds(duration));
@@ -279,7 +279,7 @@ void StowbayPanelController::present(bool pinned, bool takeKeyboard) {
         m_screenName = s->name();
         m_model.setIsTab(false);
         m_background->setCornerRadius(StowbayBackgroundView::expandedRadius);
-        m_panel->setWindowOpacity(0);
+        m_panel->setFade(0);
         m_panel->setGeometry(slidOut(f));
         m_panel->orderFrontRegardless();
         m_state = State::expanded;
@@ -316,7 +316,7 @@ void StowbayPanelController::showTab(QScreen *s) {
     m_model.setIsTab(true);
     m_background->setCornerRadius(StowbayBackgroundView::tabRadius);
     const QRect f = tabFrame(s);
-    m_panel->setWindowOpacity(0);
+    m_panel->setFade(0);
     m_panel->setGeometry(slidOut(f));
     m_panel->orderFrontRegardless();
     animate(f, 1, 0.3, m_spring);
@@ -601,7 +601,7 @@ void StowbayPanelController::relayout() {
         m_model.setIsTab(true);
         m_background->setCornerRadius(StowbayBackgroundView::tabRadius);
     }
-    m_panel->setWindowOpacity(1);
+    m_panel->setFade(1);
     m_panel->setGeometry(m_state == State::expanded ? expandedFrame(s) : tabFrame(s));
     m_panel->orderFrontRegardless();
 }

@@ -2,6 +2,7 @@
 
 #include "Items/StowbayStore.h"
 #include "Panel/StowbayPanelController.h"
+#include "Session/DesktopSession.h"
 #include "Shell/AppDelegate.h"
 
 #include <QCommandLineParser>
@@ -148,7 +149,13 @@ CommandLine::CommandLine(int argc, char **argv) : m_fromTerminal(isatty(STDIN_FI
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName("Stowbay");
         QCoreApplication::setApplicationVersion(version());
-        if (parser.isSet(help)) parser.showHelp(success);
+        if (parser.isSet(help)) {
+            // Asked of the session only here: it may mean a word with the compositor.
+            parser.setApplicationDescription(
+                QString::fromUtf8(description) +
+                QStringLiteral("\n\nThe panel here: %1.").arg(DesktopSession::panelBackEnd()));
+            parser.showHelp(success);
+        }
         parser.showVersion();
     }
 

@@ -42,8 +42,9 @@ int main(int argc, char **argv) {
     if (const std::optional<int> status = commandLine.runUnlessBecomingStowbay(instance)) return *status;
 
     // This process becomes Stowbay, which needs the desktop (unless a test names another platform),
-    // and in a Wayland session its X11 server.
-    DesktopSession::preferX11Platform();
+    // and in a Wayland session its X11 server, or the compositor itself where the panel can stand at
+    // the screen's edge as a native surface.
+    DesktopSession::choosePlatform();
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if ((platform.isEmpty() || platform.startsWith("xcb")) && !X11Connection::canConnect()) {
         const QByteArray display = qgetenv("DISPLAY");

@@ -1,8 +1,8 @@
 #include "Triggers/EdgeTrigger.h"
 
+#include "Input/FloatingWindow.h"
 #include "Interaction/StowbayDragState.h"
 #include "Views/FileDropLoader.h"
-#include "X11/FloatingWindow.h"
 
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -14,7 +14,7 @@
 class EdgeTarget : public QWidget {
 public:
     explicit EdgeTarget(EdgeTrigger &trigger) : m_trigger(trigger) {
-        FloatingWindow::configure(this);
+        FloatingWindow::configure(this, false);
         setAcceptDrops(true);
         setWindowTitle(QStringLiteral("Stowbay edge"));
     }

@@ -1,5 +1,11 @@
 #include "Session/DesktopSession.h"
 
+#ifdef STOWBAY_LAYER_SHELL
+#include "Wayland/LayerSurfaces.h"
+#endif
+
+#include <QGuiApplication>
+
 namespace {
 bool names(const QString &desktops, const char *name) {
     return desktops.split(QLatin1Char(':')).contains(QLatin1String(name), Qt::CaseInsensitive);
@@ -27,7 +33,39 @@ const DesktopSession &DesktopSession::current() {
     return session;
 }
 
-void DesktopSession::preferX11Platform() {
-    if (current().isWayland() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+namespace {
+// Asked once: whether the compositor offers layer-shell to this build.
+bool layerShellOffered() {
+#ifdef STOWBAY_LAYER_SHELL
+    static const bool offered = LayerSurfaces::offered();
+    return offered;
+#else
+    return false;
+#endif
+}
+} // namespace
+
+void DesktopSession::choosePlatform() {
+    if (!current().isWayland() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+    qputenv("QT_QPA_PLATFORM", current().prefersLayerShell() && layerShellOffered() ? "wayland" : "xcb");
+}
+
+bool DesktopSession::runsOnLayerShell() {
+    return current().prefersLayerShell() && QGuiApplication::platformName() == QLatin1String("wayland") &&
+           layerShellOffered();
+}
+
+QString DesktopSession::panelBackEnd() {
+    // Before the application exists (the help), the platform Stowbay would take here.
+    const QString platform =
+        qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+            ? QGuiApplication::platformName()
+            : QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM")).section(QLatin1Char(':'), 0, 0);
+    const bool native = platform == QLatin1String("wayland") || (platform.isEmpty() && current().isWayland());
+    if (native && current().prefersLayerShell() && layerShellOffered())
+        return QStringLiteral("a native Wayland surface at the screen's edge (layer-shell)");
+    if (!current().isWayland()) return QStringLiteral("an X11 window");
+    if (native && !platform.isEmpty())
+        return QStringLiteral("a native Wayland window, placed where the desktop puts it");
+    return QStringLiteral("an X11 window on the session's XWayland");
 }

@@ -1,7 +1,8 @@
 // The desktop session Stowbay runs in, decided once at start: an X11 session, or a Wayland
-// session, where Stowbay is an X11 program on the compositor's X server (XWayland), and which
-// compositor draws it. What differs between them (the kind of window that gets drops, where a
-// window may stand, how the shortcut is had) asks here.
+// session, where Stowbay is an X11 program on the compositor's X server (XWayland) or, where the
+// compositor lets it stand at the screen's edge, a native one; and which compositor draws it. What differs
+// between them (the kind of window that gets drops, where a window may stand, how the shortcut is had) asks
+// here.
 #pragma once
 
 #include <QProcessEnvironment>
@@ -26,8 +27,23 @@ public:
     // This process's session, read from its environment at the first call.
     static const DesktopSession &current();
 
-    // In a Wayland session Qt would make Stowbay a native Wayland client, which can neither place a
-    // window at a screen edge nor see other programs' drags: unless the user chose a platform,
-    // Stowbay takes the X11 one. Called before the application object exists.
-    static void preferX11Platform();
+    // Whether a native Wayland program's panel can stand at the screen's edge here (layer-shell),
+    // and drags out of it reach native programs: where the compositor offers layer-shell and is
+    // neither mutter nor KWin, whose XWayland carries drags both ways.
+    bool prefersLayerShell() const {
+        return isWayland() && compositor != Compositor::mutter && compositor != Compositor::kwin;
+    }
+
+    // Unless the user chose a platform: in a Wayland session where the panel can be a native
+    // surface at the screen's edge (this build has the means, the compositor offers it), Stowbay is
+    // a native Wayland program; in other Wayland sessions, where a native program could neither
+    // place a window at a screen edge nor see other programs' drags, it takes the X11 one. Called
+    // before the application object exists.
+    static void choosePlatform();
+    // Whether the panel's windows are native surfaces at the screen's edge: Stowbay runs on the
+    // Wayland platform (chosen here or by the user) of a session that offers it.
+    static bool runsOnLayerShell();
+    // What the panel's windows are, in the user's words: in this process, or, asked before the
+    // application exists, in a Stowbay started from here.
+    static QString panelBackEnd();
 };

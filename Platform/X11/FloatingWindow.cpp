@@ -125,7 +125,7 @@ void followDropHandovers() {
 }
 } // namespace
 
-void FloatingWindow::configure(QWidget *window) {
+void X11FloatingWindow::configure(QWidget *window) {
     followDropHandovers();
     Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
     if (!DesktopSession::current().managesPanelWindows()) flags |= Qt::X11BypassWindowManagerHint;
@@ -135,7 +135,7 @@ void FloatingWindow::configure(QWidget *window) {
     window->setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
 }
 
-bool FloatingWindow::blurBehind(QWidget *window) {
+bool X11FloatingWindow::blurBehind(QWidget *window) {
     Display *display = Compositor::shared().display();
     if (!display) return false;
     // The blur is on offer while the compositor keeps this property on the root window.
@@ -152,7 +152,7 @@ bool FloatingWindow::blurBehind(QWidget *window) {
     return true;
 }
 
-void FloatingWindow::activate(QWidget *window) {
+void X11FloatingWindow::activate(QWidget *window) {
     Display *display = Compositor::shared().display();
     if (!display) return window->activateWindow();
     Window focus = None;
@@ -166,7 +166,7 @@ void FloatingWindow::activate(QWidget *window) {
     focusWhenMapped(window, 50);
 }
 
-void FloatingWindow::resign(QWidget *window) {
+void X11FloatingWindow::resign(QWidget *window) {
     Display *display = Compositor::shared().display();
     const Window previous = std::exchange(previousFocus(), None);
     if (!display || !window->isActiveWindow()) return;

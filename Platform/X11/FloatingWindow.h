@@ -1,6 +1,5 @@
-// The kind of top-level window the panel is, and the desktop's side of it: whether a compositor
-// draws translucent windows, and who has the keyboard. The one place that knows how a floating
-// panel is made on this desktop.
+// The kind of top-level window the panel is on an X server, and the X server's side of it:
+// whether a compositor draws translucent windows, and who has the keyboard.
 #pragma once
 
 #include <QObject>
@@ -10,7 +9,7 @@ class X11Connection;
 union _XEvent;
 typedef struct _XDisplay Display;
 
-namespace FloatingWindow {
+namespace X11FloatingWindow {
 // Makes `window` a floating panel before it is first shown. On X11: frameless, override-redirect
 // (the window manager neither moves it onto the screen, nor lists it, nor leaves it behind on a
 // workspace switch), above normal windows, shown without taking the keyboard. Where the
@@ -25,7 +24,7 @@ bool blurBehind(QWidget *window);
 // Gives `window` the keyboard, remembering who had it; resign() hands it back.
 void activate(QWidget *window);
 void resign(QWidget *window);
-} // namespace FloatingWindow
+} // namespace X11FloatingWindow
 
 // Whether a compositing manager runs on the screen (translucent pixels and window opacity then
 // work), told again whenever one starts or stops. Without a display: never.

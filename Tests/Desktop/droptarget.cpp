@@ -2,7 +2,9 @@
 // then a line for each thing it is given.
 //   stowbay_droptarget X Y WIDTH HEIGHT: a window that accepts any drag of URLs; prints "over" when a
 //       drag moves over it, and "drop <url> <url> ..." for each drop. A size of 0x0 fills the
-//       screen (on the Wayland platform, where a window cannot choose its place).
+//       screen (on the Wayland platform, where a window cannot choose its place). With a fifth
+//       argument "refuse" it refuses every drag (as a file manager refuses files for a folder it
+//       cannot write to), printing "refused <url> ..." as one comes over it.
 //   stowbay_droptarget filemanager1: a stand-in file manager on the session bus, which owns
 //       org.freedesktop.FileManager1 and prints "ShowItems <uri> <uri> ..." per call.
 //   stowbay_droptarget never-reads NAME: a window titled NAME that speaks XDND itself: it accepts
@@ -25,6 +27,8 @@ static void say(const QString &line) {
     std::fflush(stdout);
 }
 
+static bool refuses = false;
+
 class Target : public QWidget {
     bool m_shown = false;
     void paintEvent(QPaintEvent *) override {
@@ -34,6 +38,8 @@ class Target : public QWidget {
         if (!std::exchange(m_shown, true)) say("ready");
     }
     void dragEnterEvent(QDragEnterEvent *event) override {
+        if (refuses)
+            return event->ignore(), say("refused " + QUrl::toStringList(event->mimeData()->urls()).join(' '));
         if (event->mimeData()->hasUrls()) event->acceptProposedAction();
     }
     void dragMoveEvent(QDragMoveEvent *event) override { event->acceptProposedAction(), say("over"); }
@@ -81,8 +87,9 @@ int main(int argc, char **argv) {
         say("ready");
         return app.exec();
     }
-    if (argc != 5) return 2;
+    if (argc != 5 && (argc != 6 || qstrcmp(argv[5], "refuse") != 0)) return 2;
     Target target;
+    refuses = argc == 6;
     target.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
                           Qt::WindowStaysOnTopHint);
     target.setAcceptDrops(true);

@@ -10,6 +10,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QImage>
 #include <QScopeGuard>
 #include <QScreen>
 #include <pty.h>
@@ -27,13 +28,13 @@ private:
     QString m_file = QDir::home().filePath("report.txt");
 
     // Stowbay's command line in a second process: what it prints, or "failed".
-    // A command typed in a terminal (its input is one), which keeps the keyboard.
-    QString stowbay(const QStringList &args) {
+    // A command typed in a terminal (its input is one), which keeps the keyboard; or one bound to a key.
+    QString stowbay(const QStringList &args, bool inTerminal = true) {
         int terminal = -1, typed = -1;
         if (openpty(&terminal, &typed, nullptr, nullptr, nullptr) != 0) return QStringLiteral("failed");
         const auto close = qScopeGuard([&] { ::close(terminal), ::close(typed); });
         QProcess p;
-        p.setChildProcessModifier([typed] { dup2(typed, STDIN_FILENO); });
+        if (inTerminal) p.setChildProcessModifier([typed] { dup2(typed, STDIN_FILENO); });
         p.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), args);
         const bool ok = p.waitForFinished(timeoutMs) && p.exitCode() == 0;
         return ok ? QString::fromUtf8(p.readAllStandardOutput()) : QStringLiteral("failed");
@@ -49,14 +50,45 @@ private:
                     : s.toString().toUtf8() + "\n");
         return true;
     }
+    // Where Stowbay's panel is a native surface at the screen's edge, no X11 client sees it.
+    static bool nativePanel() {
+#ifdef STOWBAY_LAYER_SHELL
+        return DesktopSession::current().prefersLayerShell();
+#else
+        return false;
+#endif
+    }
+    // The panel's dark face filling `frame`, as the screen shows it (read by grim), and standing
+    // still there (its spring carries it a little beyond and back): across each side, the face two
+    // pixels in, not two pixels beyond, and the same in two screenshots.
+    static bool onScreen(const QRect &frame) {
+        QImage shots[2];
+        for (QImage &shot : shots) {
+            QProcess grim;
+            grim.start("grim", {"-t", "ppm", "-"});
+            grim.waitForFinished(timeoutMs);
+            shot = QImage::fromData(grim.readAllStandardOutput());
+        }
+        const auto at = [](const QImage &shot, QPoint p) {
+            return shot.rect().contains(p) ? shot.pixel(p) : 0;
+        };
+        const auto face = [](QRgb c) { return qAbs(qRed(c) - 28) < 10 && qAbs(qBlue(c) - 32) < 10; };
+        const QPoint m = frame.center();
+        for (int d = -3; d <= 3; ++d) // d pixels outwards
+            for (const QPoint p : {QPoint(frame.left() - d, m.y()), QPoint(frame.right() + d, m.y()),
+                                   QPoint(m.x(), frame.top() - d), QPoint(m.x(), frame.bottom() + d)})
+                if (at(shots[0], p) != at(shots[1], p) || (qAbs(d) == 2 && face(at(shots[0], p)) != (d < 0)))
+                    return false;
+        return true;
+    }
     // Whether Stowbay shows `frame`, and still does a moment later: a panel sliding in springs
     // past its place and back, and stands at it for an instant on the way.
     bool shows(const QRect &frame) {
+        if (nativePanel()) return onScreen(frame);
         if (!windowsOf(m_stowbay.processId()).contains(frame)) return false;
         QTest::qWait(400); // longer than a slide
         return windowsOf(m_stowbay.processId()).contains(frame);
     }
-
 private slots:
     void initTestCase() {
         QVERIFY2(qEnvironmentVariableIsSet("WL_INPUT"), "runs in scripts/lib/wayland/session.sh");
@@ -86,12 +118,28 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
         QCOMPARE(stowbay({"toggle"}), QString());
         QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
+        if (!nativePanel()) return;
+        // Bound to a key (not typed in a terminal) it gives the keyboard to the panel shown without
+        // it, which the compositor gives a surface already on screen only when asked: Escape folds it.
+        QCOMPARE(stowbay({"toggle"}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
+        QCOMPARE(stowbay({"toggle"}, false), QString());
+        // Down, then Escape, from a virtual keyboard of its own.
+        QCOMPARE(QProcess::execute("wtype", {"-k", "Down", "-s", "150", "-k", "Escape"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
+        // Shown with the keyboard, the next press folds it.
+        QCOMPARE(stowbay({"toggle"}, false), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
+        QCOMPARE(stowbay({"toggle"}, false), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
     }
 
     void edgeDrags_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("touchesEdge");
         QTest::newRow("a held file dragged out of the panel reaches the native program") << "out" << false;
+        QTest::newRow("a drop the native program refuses takes nothing away") << "refused" << false;
+        QTest::newRow("a held file dragged out of the panel reaches an X11 program") << "out to X11" << false;
         QTest::newRow("text to the edge opens nothing") << "text" << true;
         QTest::newRow("a drag elsewhere leaves the edge to the program below") << "files" << false;
         QTest::newRow("files to the edge open the panel, which holds the drop") << "files" << true;
@@ -99,24 +147,31 @@ private slots:
     void edgeDrags() {
         QFETCH(QString, kind);
         QFETCH(bool, touchesEdge);
-        if (DesktopSession::current().compositor == DesktopSession::Compositor::sway && kind == "out")
+        const bool out = kind.startsWith("out") || kind == "refused"; // a program is where a drag goes to
+        if (DesktopSession::current().compositor == DesktopSession::Compositor::sway && out && !nativePanel())
             QSKIP("sway ends a drag from an X11 window as soon as the pointer leaves that window: the "
-                  "native program gets nothing, and the file stays in the panel");
+                  "native program gets nothing, and the file stays in the panel (built without LayerShellQt, "
+                  "Stowbay runs on XWayland here)");
+        if (out && kind != "out" && !nativePanel())
+            QSKIP("the panel is an X11 window here: tst_DragOut drags out of it into X11 programs, "
+                  "and into one that never takes the drop");
         QProcess source;
         QByteArray output;
         connect(&source, &QProcess::readyReadStandardOutput, this,
                 [&] { output += source.readAllStandardOutput(); });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "wayland"); // a native Wayland program
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const bool x11 = kind == "out to X11"; // which may choose its place: the left half of the screen
+        environment.insert("QT_QPA_PLATFORM", x11 ? "xcb" : "wayland"); // mostly a native Wayland program
         source.setProcessEnvironment(environment);
-        const bool out = kind == "out"; // the native program is where a drag goes to
+        QStringList target = {"0", "0", x11 ? "700" : "0", x11 ? QString::number(screen.height()) : "0"};
+        if (kind == "refused") target << "refuse";
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") +
                          (out ? "/stowbay_droptarget" : "/stowbay_dragsource"),
-                     out ? QStringList{"0", "0", "0", "0"} : QStringList{kind, "0", "0", "0", "0", m_file});
+                     out ? target : QStringList{kind, "0", "0", "0", "0", m_file});
         const auto stop = qScopeGuard([&] { source.kill(), source.waitForFinished(); });
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready"), timeoutMs);
 
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const QPoint start(200, screen.height() / 3), edgePoint(screen.right(), start.y());
         // Along the edge where the desktop lets windows go: GNOME Shell keeps them off its top bar.
         const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right)
@@ -129,15 +184,29 @@ private slots:
             QVERIFY(stowbay({"add", m_file}) != "failed"); // shows the panel, open until folded
             QTRY_VERIFY_WITH_TIMEOUT(shows(held), timeoutMs);
             const QPoint row = held.center();
-            QVERIFY(input({row, "down", row - QPoint(20, 0), row - QPoint(300, 0), start, "wait 300", "up"}));
-            QTRY_VERIFY_WITH_TIMEOUT(output.contains("drop " + QUrl::fromLocalFile(m_file).toEncoded()),
-                                     timeoutMs);
+            const QList<QVariant> drag = {
+                row, "down", row - QPoint(20, 0), row - QPoint(300, 0), start, "wait 300", "up"};
+            const QByteArray url = QUrl::fromLocalFile(m_file).toEncoded();
+            QVERIFY(input(drag));
+            if (kind == "refused") {
+                QTRY_VERIFY_WITH_TIMEOUT(output.contains("refused " + url), timeoutMs);
+                // Its row is still there to be dragged again, once the first drag has ended.
+                QVERIFY(stowbay({"show"}) != "failed");
+                QTRY_VERIFY_WITH_TIMEOUT(shows(held), timeoutMs);
+                QVERIFY(input(drag));
+                QTRY_COMPARE_WITH_TIMEOUT(output.count("refused " + url), 2, timeoutMs);
+                QCOMPARE(stowbay({"list"}), m_file + "\n");
+                QCOMPARE(stowbay({"clear"}), QString());
+                return;
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(output.contains("drop " + url), timeoutMs);
             QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), QString(), timeoutMs); // gone once delivered
             QCOMPARE(stowbay({"toggle"}), QString());
             return;
         }
         QVERIFY(input({start, "down", start + QPoint(20, 0), QPoint(700, start.y())}));
-        QTRY_VERIFY_WITH_TIMEOUT(shows(edge), timeoutMs); // each new drag puts the target there
+        // Each new drag puts the target there (drawing nothing, a native one is seen by its effect).
+        if (!nativePanel()) QTRY_VERIFY_WITH_TIMEOUT(shows(edge), timeoutMs);
         if (kind == "files" && touchesEdge) {
             // Pushed against the edge, as a hand does: the compositor may take a moment to hand
             // drags to a window just shown.
@@ -155,6 +224,7 @@ private slots:
         }
         QVERIFY(input({touchesEdge ? edgePoint : start, QPoint(700, start.y()), "up"}));
         // Gone on leaving it, or after a while without a drag; the panel never came.
+        if (nativePanel()) QTest::qWait(EdgeTrigger::timeoutMs + 1000); // long gone, unseen
         QTRY_VERIFY_WITH_TIMEOUT(!shows(edge), EdgeTrigger::timeoutMs + timeoutMs);
         QVERIFY(!shows(panel));
         const int presses = output.count("pressed");

@@ -179,6 +179,13 @@ if ! waitfor 10 grep -q ready "$WL_LOGS/input.log"; then
     exit 1
 fi
 log "$which: input ready"
+# A keyboard in the seat, as every desktop has: without one no native window is told it has the
+# keyboard. wtype keeps its virtual keyboard while its input is open.
+if [ "$which" = sway ] && command -v wtype >/dev/null; then
+    mkfifo "$bin/keyboard.fifo" && exec 7<>"$bin/keyboard.fifo"
+    wtype - <"$bin/keyboard.fifo" >"$WL_LOGS/keyboard.log" 2>&1 &
+    pids+=($!)
+fi
 # The desktop's portal, which gives programs their global shortcuts: the desktop's back end, then
 # the portal in front of it.   start_portal kde|gnome BACKEND-COMMAND...
 start_portal() {
