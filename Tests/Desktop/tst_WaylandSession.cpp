@@ -26,6 +26,7 @@ private:
     static constexpr int timeoutMs = 15000;
     QProcess m_stowbay;
     QString m_file = QDir::home().filePath("report.txt");
+    QString m_opened = QDir::home().filePath("opened");
 
     // Stowbay's command line in a second process: what it prints, or "failed".
     // A command typed in a terminal (its input is one), which keeps the keyboard; or one bound to a key.
@@ -59,8 +60,8 @@ private:
 #endif
     }
     // The panel's dark face filling `frame`, as the screen shows it (read by grim), and standing
-    // still there (its spring carries it a little beyond and back): across each side, the face two
-    // pixels in, not two pixels beyond, and the same in two screenshots.
+    // still there (its spring carries it a little beyond and back): across each side, the face one
+    // pixel inside its faint rim, none one pixel beyond, and the same in two screenshots.
     static bool onScreen(const QRect &frame) {
         QImage shots[2];
         for (QImage &shot : shots) {
@@ -77,7 +78,7 @@ private:
         for (int d = -3; d <= 3; ++d) // d pixels outwards
             for (const QPoint p : {QPoint(frame.left() - d, m.y()), QPoint(frame.right() + d, m.y()),
                                    QPoint(m.x(), frame.top() - d), QPoint(m.x(), frame.bottom() + d)})
-                if (at(shots[0], p) != at(shots[1], p) || (qAbs(d) == 2 && face(at(shots[0], p)) != (d < 0)))
+                if (at(shots[0], p) != at(shots[1], p) || (qAbs(d) == 1 && face(at(shots[0], p)) != (d < 0)))
                     return false;
         return true;
     }
@@ -93,6 +94,17 @@ private slots:
     void initTestCase() {
         QVERIFY2(qEnvironmentVariableIsSet("WL_INPUT"), "runs in scripts/lib/wayland/session.sh");
         TestSupport::writeFile(m_file, "quarterly numbers");
+        // The program the desktop opens text files with: one that says what it was given.
+        const QString opener = QDir::home().filePath("opener");
+        TestSupport::writeFile(opener, ("#!/bin/sh\nprintf '%s\\n' \"$1\" >>'" + m_opened + "'\n").toUtf8());
+        QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner);
+        TestSupport::writeFile(
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                "/applications/opener.desktop",
+            ("[Desktop Entry]\nType=Application\nName=Opener\nExec=" + opener + " %f\n").toUtf8());
+        TestSupport::writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                   "/mimeapps.list",
+                               "[Default Applications]\ntext/plain=opener.desktop\n");
         TestSupport::writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                                    "/Stowbay/Stowbay.conf",
                                "[General]\ndidShowWelcome=true\n");
@@ -120,13 +132,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
         if (!nativePanel()) return;
         // Bound to a key (not typed in a terminal) it gives the keyboard to the panel shown without
-        // it, which the compositor gives a surface already on screen only when asked: Escape folds it.
-        QCOMPARE(stowbay({"toggle"}), QString());
-        QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
+        // it, which the compositor gives a surface already on screen only when asked: Down, Enter
+        // open the first file in the program the desktop has for it; Escape folds the panel.
+        const QRect held = StowbayPanelController::expandedFrame(
+            QGuiApplication::primaryScreen()->availableGeometry(), 1, StowbayEdge::right);
+        QVERIFY(stowbay({"add", m_file}) != "failed");
+        QTRY_VERIFY_WITH_TIMEOUT(shows(held), timeoutMs);
         QCOMPARE(stowbay({"toggle"}, false), QString());
-        // Down, then Escape, from a virtual keyboard of its own.
-        QCOMPARE(QProcess::execute("wtype", {"-k", "Down", "-s", "150", "-k", "Escape"}), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!shows(panel), timeoutMs);
+        // From a virtual keyboard of its own.
+        QCOMPARE(QProcess::execute("wtype", {"-k", "Down", "-s", "150", "-k", "Return"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(TestSupport::contents(m_opened), (m_file + "\n").toUtf8(), timeoutMs);
+        QCOMPARE(QProcess::execute("wtype", {"-k", "Escape"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(held), timeoutMs);
+        QCOMPARE(stowbay({"clear"}), QString());
         // Shown with the keyboard, the next press folds it.
         QCOMPARE(stowbay({"toggle"}, false), QString());
         QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
