@@ -2,6 +2,7 @@
 
 #include <LayerShellQt/Window>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -9,7 +10,6 @@
 #include <QWindow>
 #include <algorithm>
 #include <cstring>
-#include <utility>
 #include <wayland-client.h>
 
 using LayerWindow = LayerShellQt::Window;
@@ -69,17 +69,19 @@ public:
         m_window->update(); // a move alone draws nothing, and the surface takes its place at the next frame
     }
 
-    // Asks for the keyboard. A surface that asks for it "on demand" gets it only when it appears
-    // or is clicked; one that asks for it exclusively gets it at once, and keeps it once it asks
-    // "on demand" again, until the user clicks elsewhere.
+    // Asks for the keyboard. A surface that takes it "on demand" is given it as it appears, and
+    // by a press into it: one not yet on screen has it as it comes. One already there without it
+    // (shown for a drag) is shown anew, and takes it as it appears. (Asking for it exclusively and
+    // then on demand again keeps it on some compositors and loses it at once on others.)
     void askForKeyboard() {
-        m_asking = true;
-        setKeyboard(m_window, LayerWindow::KeyboardInteractivityExclusive);
-        // Where no keyboard is attached the answer never comes: other windows must not go without.
-        QTimer::singleShot(askMs, this, [this] {
-            if (std::exchange(m_asking, false) && m_window->isVisible())
-                setKeyboard(m_window, LayerWindow::KeyboardInteractivityOnDemand);
-        });
+        setKeyboard(m_window, LayerWindow::KeyboardInteractivityOnDemand);
+        if (!m_window->isVisible() || !m_window->windowHandle()->isExposed() || m_window->isActiveWindow() ||
+            QGuiApplication::mouseButtons() != Qt::NoButton)
+            return;
+        m_reshowing = true;
+        m_window->hide();
+        m_window->show();
+        m_reshowing = false;
     }
 
 protected:
@@ -94,20 +96,14 @@ protected:
             // drag it took no keyboard; a click into it may take it from now on.
             if (watched == m_window->windowHandle() && m_keyboard && m_window->windowHandle()->isExposed())
                 QTimer::singleShot(0, m_window, [this] {
-                    if (m_window->isVisible() && !m_asking)
+                    if (m_window->isVisible())
                         setKeyboard(m_window, LayerWindow::KeyboardInteractivityOnDemand);
                 });
             break;
-        case QEvent::WindowActivate:
-            if (watched == m_window && std::exchange(m_asking, false))
-                setKeyboard(m_window, LayerWindow::KeyboardInteractivityOnDemand);
-            break;
         case QEvent::Hide:
             // Shown again, it appears without taking the keyboard, as at first.
-            if (watched == m_window && m_keyboard) {
-                m_asking = false;
+            if (watched == m_window && m_keyboard && !m_reshowing)
                 setKeyboard(m_window, LayerWindow::KeyboardInteractivityNone);
-            }
             break;
         default:
             break;
@@ -116,10 +112,9 @@ protected:
     }
 
 private:
-    static constexpr int askMs = 500;
     QWidget *const m_window;
     const bool m_keyboard;
-    bool m_asking = false;
+    bool m_reshowing = false;
 };
 } // namespace
 
