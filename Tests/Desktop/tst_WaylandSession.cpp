@@ -254,7 +254,8 @@ private slots:
     // keyboard; keys recorded anew in the settings window work at once.
     void desktopShortcut() {
         if (DesktopSession::current().compositor == DesktopSession::Compositor::sway)
-            QSKIP("sway has no shortcut service: `toggle`, bound in its configuration, stands for it");
+            QSKIP("sway and its kin have no shortcut service: `toggle`, bound in their configuration, stands "
+                  "for it");
         QProcess source;
         QByteArray output;
         connect(&source, &QProcess::readyReadStandardOutput, this,

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs COMMAND on a headless Wayland compositor with XWayland and a virtual pointer, as a desktop
-# of that family would: kwin (KDE Plasma), sway, mutter (GNOME's compositor alone, with a stand-in
+# of that family would: kwin (KDE Plasma), sway, labwc, mutter (GNOME's compositor alone, with a stand-in
 # for GNOME's shortcut service) or gnome (GNOME Shell, with GNOME's own portal). It all runs in a
 # private mount and network namespace, with a fresh /tmp and loopback alone, so that the X display
 # XWayland takes never meets another session's; everything stops when COMMAND ends.
-#   scripts/lib/wayland/session.sh kwin|sway|mutter|gnome COMMAND [ARG...]
+#   scripts/lib/wayland/session.sh kwin|sway|labwc|mutter|gnome COMMAND [ARG...]
 # COMMAND sees WAYLAND_DISPLAY, DISPLAY, XAUTHORITY (mutter, gnome), XDG_RUNTIME_DIR,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE, WL_SESSION (the session's name
 # above), WL_SIZE (WIDTHxHEIGHT) and WL_INPUT, a FIFO that takes the commands of input.c (on mutter
@@ -12,7 +12,7 @@
 # Logs go to ${WL_LOGS:-./wayland-logs}/NAME (not under /tmp).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-which=${1:?usage: session.sh kwin|sway|mutter|gnome COMMAND...}
+which=${1:?usage: session.sh kwin|sway|labwc|mutter|gnome COMMAND...}
 shift
 if [ -z "${STOWBAY_WL_NAMESPACE:-}" ]; then
     # Outside /tmp, which the namespace replaces.
@@ -106,6 +106,15 @@ sway)
         "${run_as[@]}" sway -c "$bin/sway.cfg" >"$WL_LOGS/compositor.log" 2>&1 &
     pids+=($!)
     ;;
+labwc)
+    # A second desktop of the wlroots family, with no configuration of the user's: the name it
+    # gives what it starts.
+    export XDG_CURRENT_DESKTOP=labwc:wlroots
+    mkdir "$bin/labwc"
+    WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 labwc -C "$bin/labwc" \
+        >"$WL_LOGS/compositor.log" 2>&1 &
+    pids+=($!)
+    ;;
 mutter)
     export XDG_CURRENT_DESKTOP=GNOME
     # mutter leaves window frames to Qt, whose frame would keep a maximized test window from
@@ -154,6 +163,8 @@ waitfor 20 compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]"
 export WAYLAND_DISPLAY=$(compgen -G "$XDG_RUNTIME_DIR/wayland-[0-9]" | head -1)
 [ "$which" = sway ] && export SWAYSOCK=$(compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*.sock" | head -1)
 log "$which: Wayland display $WAYLAND_DISPLAY"
+# labwc's screen has the headless back end's size until it is given another.
+[ "$which" = labwc ] && waitfor 10 wlr-randr --output HEADLESS-1 --custom-mode "$WL_SIZE"
 waitfor 20 compgen -G "/tmp/.X11-unix/X*"
 export DISPLAY=:$(ls /tmp/.X11-unix | sed -n 's/^X//p' | sort -n | head -1)
 if [ "$which" = mutter ] || [ "$which" = gnome ]; then
@@ -181,7 +192,7 @@ fi
 log "$which: input ready"
 # A keyboard in the seat, as every desktop has: without one no native window is told it has the
 # keyboard. wtype keeps its virtual keyboard while its input is open.
-if [ "$which" = sway ] && command -v wtype >/dev/null; then
+if { [ "$which" = sway ] || [ "$which" = labwc ]; } && command -v wtype >/dev/null; then
     mkfifo "$bin/keyboard.fifo" && exec 7<>"$bin/keyboard.fifo"
     wtype - <"$bin/keyboard.fifo" >"$WL_LOGS/keyboard.log" 2>&1 &
     pids+=($!)
