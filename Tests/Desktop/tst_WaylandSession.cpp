@@ -82,6 +82,13 @@ private:
                     return false;
         return true;
     }
+    // Where windows may go on the screen, and the panel's frame there at the right edge.
+    static QRect available() {
+        return QGuiApplication::primaryScreen()->availableGeometry();
+    }
+    static QRect panelFrame(int items) {
+        return StowbayPanelController::expandedFrame(available(), items, StowbayEdge::right);
+    }
     // Whether Stowbay shows `frame`, and still does a moment later: a panel sliding in springs
     // past its place and back, and stands at it for an instant on the way.
     bool shows(const QRect &frame) {
@@ -124,8 +131,7 @@ private slots:
 
     // What the shortcut does, for desktops that give no program a shortcut of its own.
     void toggleCommand() {
-        const QRect panel = StowbayPanelController::expandedFrame(
-            QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        const QRect panel = panelFrame(0);
         QCOMPARE(stowbay({"toggle"}), QString());
         QTRY_VERIFY_WITH_TIMEOUT(shows(panel), timeoutMs);
         QCOMPARE(stowbay({"toggle"}), QString());
@@ -134,8 +140,7 @@ private slots:
         // Bound to a key (not typed in a terminal) it gives the keyboard to the panel shown without
         // it, which the compositor gives a surface already on screen only when asked: Down, Enter
         // open the first file in the program the desktop has for it; Escape folds the panel.
-        const QRect held = StowbayPanelController::expandedFrame(
-            QGuiApplication::primaryScreen()->availableGeometry(), 1, StowbayEdge::right);
+        const QRect held = panelFrame(1);
         QVERIFY(stowbay({"add", m_file}) != "failed");
         QTRY_VERIFY_WITH_TIMEOUT(shows(held), timeoutMs);
         QCOMPARE(stowbay({"toggle"}, false), QString());
@@ -161,6 +166,7 @@ private slots:
         QTest::newRow("text to the edge opens nothing") << "text" << true;
         QTest::newRow("a drag elsewhere leaves the edge to the program below") << "files" << false;
         QTest::newRow("files to the edge open the panel, which holds the drop") << "files" << true;
+        QTest::newRow("files to the tab open the panel, which holds the drop") << "files to the tab" << false;
     }
     void edgeDrags() {
         QFETCH(QString, kind);
@@ -186,19 +192,16 @@ private slots:
         if (kind == "refused") target << "refuse";
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") +
                          (out ? "/stowbay_droptarget" : "/stowbay_dragsource"),
-                     out ? target : QStringList{kind, "0", "0", "0", "0", m_file});
+                     out ? target : QStringList{kind.section(' ', 0, 0), "0", "0", "0", "0", m_file});
         const auto stop = qScopeGuard([&] { source.kill(), source.waitForFinished(); });
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready"), timeoutMs);
 
         const QPoint start(200, screen.height() / 3), edgePoint(screen.right(), start.y());
         // Along the edge where the desktop lets windows go: GNOME Shell keeps them off its top bar.
-        const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right)
-                               .intersected(QGuiApplication::primaryScreen()->availableGeometry());
-        const QRect panel = StowbayPanelController::expandedFrame(
-            QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        const QRect edge = EdgeTrigger::frame(screen, StowbayEdge::right).intersected(available());
+        const QRect panel = panelFrame(0);
         if (out) { // the panel holds a file, whose row lies across the panel's middle
-            const QRect held = StowbayPanelController::expandedFrame(
-                QGuiApplication::primaryScreen()->availableGeometry(), 1, StowbayEdge::right);
+            const QRect held = panelFrame(1);
             QVERIFY(stowbay({"add", m_file}) != "failed"); // shows the panel, open until folded
             QTRY_VERIFY_WITH_TIMEOUT(shows(held), timeoutMs);
             const QPoint row = held.center();
@@ -222,17 +225,30 @@ private slots:
             QCOMPARE(stowbay({"toggle"}), QString());
             return;
         }
+        const bool toTab = kind.endsWith("tab");
+        const QRect tab = StowbayPanelController::tabFrame(available(), StowbayEdge::right);
+        const QString other = QDir::home().filePath("notes.txt");
+        if (toTab) { // a file held, and the panel folded to its tab
+            TestSupport::writeFile(other, "minutes");
+            QVERIFY(stowbay({"add", other}) != "failed");
+            QTRY_VERIFY_WITH_TIMEOUT(shows(panelFrame(1)), timeoutMs);
+            QCOMPARE(stowbay({"toggle"}), QString());
+            QTRY_VERIFY_WITH_TIMEOUT(shows(tab), timeoutMs);
+        }
+        const QRect opened = toTab ? panelFrame(1) : panel;
+        const QPoint goal = toTab ? tab.center() : edgePoint;
         QVERIFY(input({start, "down", start + QPoint(20, 0), QPoint(700, start.y())}));
         // Each new drag puts the target there (drawing nothing, a native one is seen by its effect).
-        if (!nativePanel()) QTRY_VERIFY_WITH_TIMEOUT(shows(edge), timeoutMs);
-        if (kind == "files" && touchesEdge) {
-            // Pushed against the edge, as a hand does: the compositor may take a moment to hand
-            // drags to a window just shown.
+        if (!nativePanel() && !toTab) QTRY_VERIFY_WITH_TIMEOUT(shows(edge), timeoutMs);
+        if (kind.startsWith("files") && (touchesEdge || toTab)) {
+            // Pushed against the edge or the tab, as a hand does: the compositor may take a moment
+            // to hand drags to a window just shown.
             int push = 0;
-            QTRY_VERIFY_WITH_TIMEOUT(shows(panel) || !input({edgePoint + QPoint(0, push++ % 2)}), timeoutMs);
-            // In one jump from the edge to the panel's middle, as a flick of the hand goes.
-            QVERIFY(input({panel.center(), "wait 300", "up"}));
-            QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), m_file + "\n", timeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(shows(opened) || !input({goal + QPoint(0, push++ % 2)}), timeoutMs);
+            // In one jump to the panel's middle, as a flick of the hand goes.
+            QVERIFY(input({opened.center(), "wait 300", "up"}));
+            QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), (toTab ? other + "\n" : "") + m_file + "\n",
+                                      timeoutMs);
             // sway ends a native drag dropped on an X11 window only at the next click.
             if (DesktopSession::current().compositor == DesktopSession::Compositor::sway)
                 QVERIFY(input({start, "down", "up"}));
@@ -267,8 +283,7 @@ private slots:
                      {"text", "0", "0", "0", "0"});
         const auto stop = qScopeGuard([&] { source.kill(), source.waitForFinished(); });
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready"), timeoutMs);
-        const QRect panel = StowbayPanelController::expandedFrame(
-            QGuiApplication::primaryScreen()->availableGeometry(), 0, StowbayEdge::right);
+        const QRect panel = panelFrame(0);
         const QString ctrlAltS = "key 29 56 31", ctrlAltD = "key 29 56 32", altC = "key 56 46",
                       escape = "key 1";
 
