@@ -27,6 +27,7 @@ private:
     QProcess m_stowbay;
     QString m_file = QDir::home().filePath("report.txt");
     QString m_opened = QDir::home().filePath("opened");
+    QString m_opener = QDir::home().filePath("opener");
 
     // Stowbay's command line in a second process: what it prints, or "failed".
     // A command typed in a terminal (its input is one), which keeps the keyboard; or one bound to a key.
@@ -102,13 +103,13 @@ private slots:
         QVERIFY2(qEnvironmentVariableIsSet("WL_INPUT"), "runs in scripts/lib/wayland/session.sh");
         TestSupport::writeFile(m_file, "quarterly numbers");
         // The program the desktop opens text files with: one that says what it was given.
-        const QString opener = QDir::home().filePath("opener");
-        TestSupport::writeFile(opener, ("#!/bin/sh\nprintf '%s\\n' \"$1\" >>'" + m_opened + "'\n").toUtf8());
-        QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner);
+        TestSupport::writeFile(m_opener,
+                               ("#!/bin/sh\nprintf '%s\\n' \"$1\" >>'" + m_opened + "'\n").toUtf8());
+        QFile::setPermissions(m_opener, QFile::ReadOwner | QFile::ExeOwner);
         TestSupport::writeFile(
             QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                 "/applications/opener.desktop",
-            ("[Desktop Entry]\nType=Application\nName=Opener\nExec=" + opener + " %f\n").toUtf8());
+            ("[Desktop Entry]\nType=Application\nName=Opener\nExec=" + m_opener + " %f\n").toUtf8());
         TestSupport::writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                                    "/mimeapps.list",
                                "[Default Applications]\ntext/plain=opener.desktop\n");
@@ -227,11 +228,8 @@ private slots:
         }
         const bool toTab = kind.endsWith("tab");
         const QRect tab = StowbayPanelController::tabFrame(available(), StowbayEdge::right);
-        const QString other = QDir::home().filePath("notes.txt");
         if (toTab) { // a file held, and the panel folded to its tab
-            TestSupport::writeFile(other, "minutes");
-            QVERIFY(stowbay({"add", other}) != "failed");
-            QTRY_VERIFY_WITH_TIMEOUT(shows(panelFrame(1)), timeoutMs);
+            QVERIFY(stowbay({"add", m_opener}) != "failed");
             QCOMPARE(stowbay({"toggle"}), QString());
             QTRY_VERIFY_WITH_TIMEOUT(shows(tab), timeoutMs);
         }
@@ -247,7 +245,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(shows(opened) || !input({goal + QPoint(0, push++ % 2)}), timeoutMs);
             // In one jump to the panel's middle, as a flick of the hand goes.
             QVERIFY(input({opened.center(), "wait 300", "up"}));
-            QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), (toTab ? other + "\n" : "") + m_file + "\n",
+            QTRY_COMPARE_WITH_TIMEOUT(stowbay({"list"}), (toTab ? m_opener + "\n" : "") + m_file + "\n",
                                       timeoutMs);
             // sway ends a native drag dropped on an X11 window only at the next click.
             if (DesktopSession::current().compositor == DesktopSession::Compositor::sway)
