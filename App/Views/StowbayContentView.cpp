@@ -6,9 +6,9 @@
 #include "Interaction/StowbayDragState.h"
 #include "Interaction/StowbayInteraction.h"
 #include "Items/StowbayStore.h"
-#include "Panel/StowbayPanel.h"
 #include "Views/FileDropLoader.h"
 #include "Views/ItemRowView.h"
+#include "Views/PanelModel.h"
 #include "Views/Symbols.h"
 
 #include <QAbstractButton>
