@@ -1,6 +1,5 @@
 #include "Views/StowbayContentView.h"
 
-#include "Interaction/RowAccessibility.h"
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
 #include "Interaction/StowbayDragState.h"
@@ -9,6 +8,7 @@
 #include "Views/FileDropLoader.h"
 #include "Views/ItemRowView.h"
 #include "Views/PanelModel.h"
+#include "Views/RowAccessibility.h"
 #include "Views/Symbols.h"
 
 #include <QAbstractButton>
