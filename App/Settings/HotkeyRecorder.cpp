@@ -1,7 +1,7 @@
 #include "Settings/HotkeyRecorder.h"
 
 #include "Settings/AppSettings.h"
-#include "Triggers/HotKeyManager.h"
+#include "Settings/GlobalShortcut.h"
 #include "X11/KeyCodes.h"
 
 #include <QApplication>
@@ -56,7 +56,7 @@ std::optional<quint32> virtualKeyOf(const QKeyEvent &event) {
 }
 } // namespace
 
-HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QWidget *parent)
+HotkeyRecorder::HotkeyRecorder(AppSettings &settings, GlobalShortcut &hotKeys, QWidget *parent)
     : QWidget(parent), beep([] { QApplication::beep(); }), m_settings(settings), m_hotKeys(hotKeys) {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -88,7 +88,7 @@ HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QW
     row->addWidget(m_reset, 0, Qt::AlignVCenter);
 
     connect(&m_settings, &AppSettings::changed, this, &HotkeyRecorder::updateTexts);
-    connect(&m_hotKeys, &HotKeyManager::desktopTriggerChanged, this, &HotkeyRecorder::updateTexts);
+    connect(&m_hotKeys, &GlobalShortcut::desktopTriggerChanged, this, &HotkeyRecorder::updateTexts);
     updateTexts();
 }
 
