@@ -1,8 +1,8 @@
 #include "Settings/HotkeyRecorder.h"
 
+#include "Input/KeyCodes.h"
 #include "Settings/AppSettings.h"
 #include "Settings/GlobalShortcut.h"
-#include "X11/KeyCodes.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -52,7 +52,7 @@ std::optional<quint32> virtualKeyOf(const QKeyEvent &event) {
     const int key = event.key() == Qt::Key_Backtab ? int(Qt::Key_Tab) : event.key();
     if (auto code = KeyCodes::virtualKey(key, event.modifiers() & Qt::KeypadModifier)) return code;
     // Shift-1 arrives as "!": the key under it is the 1 key.
-    return KeyCodes::virtualKeyOfX11Keycode(event.nativeScanCode());
+    return KeyCodes::virtualKeyOfScanCode(event.nativeScanCode());
 }
 } // namespace
 

@@ -1,8 +1,8 @@
 #include "Settings/SettingsView.h"
 
+#include "Input/KeyCodes.h"
 #include "Session/DesktopSession.h"
 #include "Settings/HotkeyRecorder.h"
-#include "X11/KeyCodes.h"
 
 #include <QApplication>
 #include <QCheckBox>
