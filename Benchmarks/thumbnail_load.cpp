@@ -10,9 +10,9 @@
 // offscreen.
 //   stowbay_thumbnail_load [FILES] [photos|text]
 #include "InteractionFixture.h"
+#include "Items/IconCache.h"
 #include "Panel/StowbayPanelController.h"
 #include "TestSupport.h"
-#include "Views/IconCache.h"
 #include "Views/StowbayRootView.h"
 
 #include <QElapsedTimer>

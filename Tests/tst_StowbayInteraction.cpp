@@ -8,9 +8,9 @@
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
 #include "InteractionFixture.h"
+#include "Items/IconCache.h"
 #include "TestSupport.h"
 #include "Views/FileDropLoader.h"
-#include "Views/IconCache.h"
 
 #include <QDrag>
 #include <QLabel>

@@ -4,7 +4,7 @@
 #include "Interaction/QuickLookController.h"
 #include "Interaction/StowbayDragSource.h"
 #include "Interaction/StowbayInteraction.h"
-#include "Views/IconCache.h"
+#include "Items/IconCache.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>

@@ -8,16 +8,6 @@
 #include <QPainter>
 #include <QPainterPath>
 
-void PanelModel::setIsTab(bool isTab) {
-    m_isTab = isTab;
-    emit isTabChanged(isTab);
-}
-
-void PanelModel::setEdge(StowbayEdge edge) {
-    m_edge = edge;
-    emit edgeChanged(edge);
-}
-
 StowbayBackgroundView::StowbayBackgroundView(QWidget *parent) : QWidget(parent) {
     setAttribute(Qt::WA_Hover, false);
     setMouseTracking(false);

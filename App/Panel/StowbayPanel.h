@@ -1,50 +1,10 @@
-// The panel's window, its rounded background, and the model through which the panel controller
-// tells the views which face to show and the views report clicks on the tab, files dragged onto
-// it, and dropped files.
+// The panel's window and its rounded background.
 #pragma once
 
-#include "Settings/AppSettings.h"
-
-#include <QList>
-#include <QUrl>
 #include <QWidget>
 #include <functional>
 
 class QKeyEvent;
-
-// What the panel shows: the tab or the full content, and at which edge. Every assignment notifies.
-class QMenu;
-
-class PanelModel : public QObject {
-    Q_OBJECT
-public:
-    using QObject::QObject;
-
-    bool isTab() const { return m_isTab; }
-    void setIsTab(bool isTab);
-    StowbayEdge edge() const { return m_edge; }
-    void setEdge(StowbayEdge edge);
-
-    std::function<void()> onTabClick;
-    std::function<void()> onTabFileDrag;
-    std::function<void(const QList<QUrl> &)> onDropURLs;
-    // A click on the drop zone: files chosen in a dialog come in.
-    std::function<void()> onAddFiles;
-    // "Undo" after a removal.
-    std::function<void()> onUndo;
-    // The header's fold control.
-    std::function<void()> onFold;
-    // The program's menu (the tray's), offered in the panel's header where no tray shows it.
-    QMenu *menu = nullptr;
-
-signals:
-    void isTabChanged(bool isTab);
-    void edgeChanged(StowbayEdge edge);
-
-private:
-    bool m_isTab = false;
-    StowbayEdge m_edge = StowbayEdge::right;
-};
 
 // The panel's content: dark, rounded, with a faint light border. Slightly translucent where a
 // compositor draws translucency (more so where it blurs what lies behind); elsewhere opaque, and the window

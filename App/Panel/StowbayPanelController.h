@@ -8,6 +8,7 @@
 
 #include "Panel/StowbayPanel.h"
 #include "Settings/AppSettings.h"
+#include "Views/PanelModel.h"
 
 #include <QEasingCurve>
 #include <QObject>

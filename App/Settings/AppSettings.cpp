@@ -1,7 +1,7 @@
 #include "Settings/AppSettings.h"
 
+#include "Input/KeyCodes.h"
 #include "Session/UserDefaults.h"
-#include "X11/KeyCodes.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "Settings/HotkeyRecorder.h"
 
+#include "Input/KeyCodes.h"
 #include "Settings/AppSettings.h"
-#include "Triggers/HotKeyManager.h"
-#include "X11/KeyCodes.h"
+#include "Settings/GlobalShortcut.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -52,11 +52,11 @@ std::optional<quint32> virtualKeyOf(const QKeyEvent &event) {
     const int key = event.key() == Qt::Key_Backtab ? int(Qt::Key_Tab) : event.key();
     if (auto code = KeyCodes::virtualKey(key, event.modifiers() & Qt::KeypadModifier)) return code;
     // Shift-1 arrives as "!": the key under it is the 1 key.
-    return KeyCodes::virtualKeyOfX11Keycode(event.nativeScanCode());
+    return KeyCodes::virtualKeyOfScanCode(event.nativeScanCode());
 }
 } // namespace
 
-HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QWidget *parent)
+HotkeyRecorder::HotkeyRecorder(AppSettings &settings, GlobalShortcut &hotKeys, QWidget *parent)
     : QWidget(parent), beep([] { QApplication::beep(); }), m_settings(settings), m_hotKeys(hotKeys) {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -88,7 +88,7 @@ HotkeyRecorder::HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QW
     row->addWidget(m_reset, 0, Qt::AlignVCenter);
 
     connect(&m_settings, &AppSettings::changed, this, &HotkeyRecorder::updateTexts);
-    connect(&m_hotKeys, &HotKeyManager::desktopTriggerChanged, this, &HotkeyRecorder::updateTexts);
+    connect(&m_hotKeys, &GlobalShortcut::desktopTriggerChanged, this, &HotkeyRecorder::updateTexts);
     updateTexts();
 }
 

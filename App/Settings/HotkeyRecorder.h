@@ -7,7 +7,7 @@
 #include <functional>
 
 class AppSettings;
-class HotKeyManager;
+class GlobalShortcut;
 class QKeyEvent;
 class QLabel;
 class QAbstractButton;
@@ -16,7 +16,7 @@ class QToolButton;
 class HotkeyRecorder : public QWidget {
     Q_OBJECT
 public:
-    explicit HotkeyRecorder(AppSettings &settings, HotKeyManager &hotKeys, QWidget *parent = nullptr);
+    explicit HotkeyRecorder(AppSettings &settings, GlobalShortcut &hotKeys, QWidget *parent = nullptr);
     ~HotkeyRecorder() override;
 
     // While recording, every key press in the program's windows belongs to the recorder, and the
@@ -47,7 +47,7 @@ private:
     void updateTexts();
 
     AppSettings &m_settings;
-    HotKeyManager &m_hotKeys;
+    GlobalShortcut &m_hotKeys;
     bool m_recording = false;
     QLabel *m_shortcut = nullptr;
     QToolButton *m_change = nullptr;

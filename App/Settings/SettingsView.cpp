@@ -1,8 +1,8 @@
 #include "Settings/SettingsView.h"
 
+#include "Input/KeyCodes.h"
 #include "Session/DesktopSession.h"
 #include "Settings/HotkeyRecorder.h"
-#include "X11/KeyCodes.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -91,7 +91,7 @@ QComboBox *SettingsView::picker(E current, Setter set, Signal changed) {
     return box;
 }
 
-SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, DesktopKeybinding &keybinding,
+SettingsView::SettingsView(AppSettings &settings, GlobalShortcut &hotKeys, DesktopKeybinding &keybinding,
                            QWidget *parent)
     : QWidget(parent), m_settings(settings), m_hotKeys(hotKeys), m_keybinding(keybinding) {
     // The sections stand in a page that scrolls when the screen is shorter than the page.
@@ -152,7 +152,7 @@ SettingsView::SettingsView(AppSettings &settings, HotKeyManager &hotKeys, Deskto
     m_keybindingButton = new QPushButton(QStringLiteral("Add to GNOME's keyboard shortcuts"), shortcut);
     connect(m_keybindingButton, &QPushButton::clicked, this, &SettingsView::addKeybinding);
     formOf(shortcut)->addRow(m_keybindingButton);
-    connect(&hotKeys, &HotKeyManager::desktopTriggerChanged, this, &SettingsView::updateShortcutNote);
+    connect(&hotKeys, &GlobalShortcut::desktopTriggerChanged, this, &SettingsView::updateShortcutNote);
     layout->addWidget(shortcut);
 
     QGroupBox *general = section(QStringLiteral("General"), this);
@@ -265,7 +265,7 @@ void SettingsView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
 }
 
-SettingsView *SettingsView::showWindow(AppSettings &settings, HotKeyManager &hotKeys) {
+SettingsView *SettingsView::showWindow(AppSettings &settings, GlobalShortcut &hotKeys) {
     QPointer<SettingsView> &window = sharedWindow();
     if (!window) {
         window = new SettingsView(settings, hotKeys, DesktopKeybinding::system());

@@ -5,7 +5,7 @@
 
 #include "Input/DesktopKeybinding.h"
 #include "Settings/AppSettings.h"
-#include "Triggers/HotKeyManager.h"
+#include "Settings/GlobalShortcut.h"
 
 #include <QWidget>
 #include <optional>
@@ -21,16 +21,13 @@ class SettingsView : public QWidget {
 public:
     static constexpr QSize contentSize{480, 560};
 
-    explicit SettingsView(AppSettings &settings = AppSettings::shared(),
-                          HotKeyManager &hotKeys = HotKeyManager::shared(),
-                          DesktopKeybinding &keybinding = DesktopKeybinding::system(),
-                          QWidget *parent = nullptr);
+    SettingsView(AppSettings &settings, GlobalShortcut &hotKeys,
+                 DesktopKeybinding &keybinding = DesktopKeybinding::system(), QWidget *parent = nullptr);
 
     // The "Stowbay Settings" window: made on the first call, then the same window, where it was
     // and as it was, brought to the front and given the keyboard. Closing it only hides it. The
     // window lives until the application object is destroyed.
-    static SettingsView *showWindow(AppSettings &settings = AppSettings::shared(),
-                                    HotKeyManager &hotKeys = HotKeyManager::shared());
+    static SettingsView *showWindow(AppSettings &settings, GlobalShortcut &hotKeys);
 
     QComboBox *edgePicker() const { return m_edge; }
     QComboBox *openModePicker() const { return m_openMode; }
@@ -71,7 +68,7 @@ private:
     QComboBox *m_afterDrag = nullptr;
     QComboBox *m_autoClear = nullptr;
     QCheckBox *m_keepOnQuit = nullptr;
-    HotKeyManager &m_hotKeys;
+    GlobalShortcut &m_hotKeys;
     HotkeyRecorder *m_recorder = nullptr;
     QLabel *m_shortcutNote = nullptr;
     DesktopKeybinding &m_keybinding;

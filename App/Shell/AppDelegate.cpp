@@ -222,7 +222,7 @@ void AppDelegate::clearStowbay() {
 }
 
 void AppDelegate::openSettings() {
-    m_settingsWindow = SettingsView::showWindow(m_settings);
+    m_settingsWindow = SettingsView::showWindow(m_settings, HotKeyManager::shared());
 }
 
 void AppDelegate::showWelcome() {

@@ -4,7 +4,6 @@
 #include "Session/SingleInstance.h"
 #include "Shell/AppDelegate.h"
 #include "Shell/CommandLine.h"
-#include "X11/X11Connection.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -45,8 +44,7 @@ int main(int argc, char **argv) {
     // and in a Wayland session its X11 server, or the compositor itself where the panel can stand at
     // the screen's edge as a native surface.
     DesktopSession::choosePlatform();
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if ((platform.isEmpty() || platform.startsWith("xcb")) && !X11Connection::canConnect()) {
+    if (!DesktopSession::displayAnswers()) {
         const QByteArray display = qgetenv("DISPLAY");
         std::fprintf(stderr, "stowbay: Stowbay needs an X11 desktop, and %s\n",
                      display.isEmpty() ? "DISPLAY is not set"

@@ -3,7 +3,7 @@
 #include <QPointer>
 
 HotKeyManager::HotKeyManager(GlobalHotKeys &platform, QObject *parent)
-    : QObject(parent), m_platform(platform) {
+    : GlobalShortcut(parent), m_platform(platform) {
     QPointer<HotKeyManager> self(this);
     m_platform.installChangeHandler([self] {
         if (self) emit self->desktopTriggerChanged();

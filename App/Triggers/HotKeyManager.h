@@ -4,13 +4,13 @@
 #pragma once
 
 #include "Input/GlobalHotKeys.h"
+#include "Settings/GlobalShortcut.h"
 
-#include <QObject>
 #include <functional>
 #include <optional>
 #include <utility>
 
-class HotKeyManager : public QObject {
+class HotKeyManager : public GlobalShortcut {
     Q_OBJECT
 public:
     explicit HotKeyManager(GlobalHotKeys &platform = GlobalHotKeys::system(), QObject *parent = nullptr);
@@ -26,25 +26,15 @@ public:
 
     bool isRegistered() const { return m_hotKeyRef.has_value(); }
 
-    // Lets go of the shortcut until resume(), so that its keys reach the program's own windows (the
-    // shortcut recorder, which must be able to record the current combination). A combination
-    // registered meanwhile is only remembered; resume() takes the latest one.
-    void suspend();
-    void resume();
+    // A combination registered while suspended is only remembered; resume() takes the latest one.
+    void suspend() override;
+    void resume() override;
     bool isSuspended() const { return m_suspended; }
 
-    // Where the desktop holds the shortcut for Stowbay, the keys it gave, in its own words (the
-    // user may change them in the desktop's settings); empty where Stowbay holds it itself.
-    QString desktopTrigger() const { return m_platform.desktopTrigger(); }
-    // False where the shortcut reaches Stowbay only from some programs' windows: the desktop then
-    // has to be told to run `stowbay toggle` for it.
-    bool reachesEveryWindow() const { return m_platform.reachesEveryWindow(); }
-    // Where the desktop has its own dialog for the shortcut, which replaces recording keys here.
-    bool configuresOnDesktop() const { return m_platform.configuresOnDesktop(); }
-    void configureOnDesktop() { m_platform.configureOnDesktop(); }
-
-signals:
-    void desktopTriggerChanged();
+    QString desktopTrigger() const override { return m_platform.desktopTrigger(); }
+    bool reachesEveryWindow() const override { return m_platform.reachesEveryWindow(); }
+    bool configuresOnDesktop() const override { return m_platform.configuresOnDesktop(); }
+    void configureOnDesktop() override { m_platform.configureOnDesktop(); }
 
 private:
     void installHandlerIfNeeded();

@@ -2,7 +2,7 @@
 
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayInteraction.h"
-#include "Views/IconCache.h"
+#include "Items/IconCache.h"
 #include "Views/Symbols.h"
 
 #include <QEvent>

@@ -1,14 +1,14 @@
 #include "Views/StowbayContentView.h"
 
-#include "Interaction/RowAccessibility.h"
 #include "Interaction/RowInteractionView.h"
 #include "Interaction/StowbayDragSource.h"
 #include "Interaction/StowbayDragState.h"
 #include "Interaction/StowbayInteraction.h"
 #include "Items/StowbayStore.h"
-#include "Panel/StowbayPanel.h"
 #include "Views/FileDropLoader.h"
 #include "Views/ItemRowView.h"
+#include "Views/PanelModel.h"
+#include "Views/RowAccessibility.h"
 #include "Views/Symbols.h"
 
 #include <QAbstractButton>

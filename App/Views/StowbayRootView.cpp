@@ -2,7 +2,7 @@
 
 #include "Files/Workspace.h"
 #include "Items/StowbayStore.h"
-#include "Panel/StowbayPanel.h"
+#include "Views/PanelModel.h"
 #include "Views/StowbayContentView.h"
 #include "Views/TabHandleView.h"
 

@@ -1,7 +1,7 @@
 #include "Portal/PortalShortcuts.h"
 
+#include "Input/KeyCodes.h"
 #include "Session/DesktopSession.h"
-#include "X11/KeyCodes.h"
 #include "X11/X11HotKeys.h"
 
 #include <QDBusArgument>

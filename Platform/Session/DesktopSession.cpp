@@ -1,5 +1,7 @@
 #include "Session/DesktopSession.h"
 
+#include "X11/X11Connection.h"
+
 #ifdef STOWBAY_LAYER_SHELL
 #include "Wayland/LayerSurfaces.h"
 #endif
@@ -48,6 +50,11 @@ bool layerShellOffered() {
 void DesktopSession::choosePlatform() {
     if (!current().isWayland() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
     qputenv("QT_QPA_PLATFORM", current().prefersLayerShell() && layerShellOffered() ? "wayland" : "xcb");
+}
+
+bool DesktopSession::displayAnswers() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    return !(platform.isEmpty() || platform.startsWith("xcb")) || X11Connection::canConnect();
 }
 
 bool DesktopSession::runsOnLayerShell() {

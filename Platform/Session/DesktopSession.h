@@ -40,6 +40,9 @@ public:
     // place a window at a screen edge nor see other programs' drags, it takes the X11 one. Called
     // before the application object exists.
     static void choosePlatform();
+    // Whether the desktop that the chosen platform draws on answers: on the X11 platform (chosen, or
+    // by default), the X server that DISPLAY names. Called before the application object exists.
+    static bool displayAnswers();
     // Whether the panel's windows are native surfaces at the screen's edge: Stowbay runs on the
     // Wayland platform (chosen here or by the user) of a session that offers it.
     static bool runsOnLayerShell();

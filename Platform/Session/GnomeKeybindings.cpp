@@ -1,7 +1,7 @@
 #include "Session/GnomeKeybindings.h"
 
+#include "Input/KeyCodes.h"
 #include "Session/DesktopSession.h"
-#include "X11/KeyCodes.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "X11/KeyCodes.h"
+#include "Input/KeyCodes.h"
 
 #include <QGuiApplication>
 #include <Qt>
@@ -88,7 +88,8 @@ std::optional<quint32> KeyCodes::virtualKey(int qtKey, bool keypad) {
     return std::nullopt;
 }
 
-std::optional<quint32> KeyCodes::virtualKeyOfX11Keycode(quint32 x11Keycode) {
+// On X11 a key event's native scan code is the server's key code.
+std::optional<quint32> KeyCodes::virtualKeyOfScanCode(quint32 x11Keycode) {
     const auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !x11->display() || x11Keycode < 8 || x11Keycode > 255) return std::nullopt;
     const KeySym sym = XkbKeycodeToKeysym(x11->display(), KeyCode(x11Keycode), 0, 0);

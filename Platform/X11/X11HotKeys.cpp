@@ -1,6 +1,6 @@
 #include "X11/X11HotKeys.h"
 
-#include "X11/KeyCodes.h"
+#include "Input/KeyCodes.h"
 
 // Xlib after Qt: its macros would break Qt's headers.
 #include "X11/X11Errors.h"

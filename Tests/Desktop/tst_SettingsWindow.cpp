@@ -6,6 +6,7 @@
 #include "Settings/SettingsView.h"
 #include "Shell/AppDelegate.h"
 #include "TestSupport.h"
+#include "Triggers/HotKeyManager.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -69,7 +70,7 @@ private slots:
         delegate.applicationDidFinishLaunching();
         delegate.openSettings();
         delegate.openSettings();
-        auto *view = SettingsView::showWindow(settings);
+        auto *view = SettingsView::showWindow(settings, HotKeyManager::shared());
         QVERIFY(QTest::qWaitForWindowActive(view));
         QCOMPARE(DesktopWindows::shown({"--name", "Stowbay Settings"}).size(), 1);
         StowbayPanelController &panel = *delegate.controller();

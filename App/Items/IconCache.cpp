@@ -1,4 +1,4 @@
-#include "Views/IconCache.h"
+#include "Items/IconCache.h"
 
 #include "Files/MountLanes.h"
 #include "Files/ThumbnailerService.h"

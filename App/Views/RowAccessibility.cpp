@@ -1,4 +1,4 @@
-#include "Interaction/RowAccessibility.h"
+#include "Views/RowAccessibility.h"
 
 #include "Views/ItemRowView.h"
 

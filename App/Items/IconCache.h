@@ -1,11 +1,11 @@
-// The pictures of the item rows: a file's thumbnail when it has one, its icon otherwise,
-// remembered so that a row can be redrawn often without asking the icon theme each time. What a
-// file is and what its thumbnail looks like are found out on threads of their own, one set per
-// file system: a file on a share that stopped answering holds up neither the panel nor the other
-// rows. Until then a row shows the plain document icon, and pictureReady() says when to draw
-// again. Thumbnails come from the desktop's shared cache; a file without a valid one is handed to
-// the desktop's thumbnailer service, or, for images, made here and written into the cache for
-// every program to use. Main thread only.
+// The pictures of the held files, for their rows and the images their drags carry: a file's
+// thumbnail when it has one, its icon otherwise, remembered so that a row can be redrawn often
+// without asking the icon theme each time. What a file is and what its thumbnail looks like are
+// found out on threads of their own, one set per file system: a file on a share that stopped
+// answering holds up neither the panel nor the other rows. Until then a row shows the plain
+// document icon, and pictureReady() says when to draw again. Thumbnails come from the desktop's
+// shared cache; a file without a valid one is handed to the desktop's thumbnailer service, or, for
+// images, made here and written into the cache for every program to use. Main thread only.
 #pragma once
 
 #include <QHash>
