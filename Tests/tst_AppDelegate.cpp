@@ -2,7 +2,9 @@
 #include "Session/UserDefaults.h"
 #include "Shell/AppDelegate.h"
 #include "TestSupport.h"
+#include "Views/StowbayContentView.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QMenu>
 #include <QSignalBlocker>
@@ -112,6 +114,12 @@ private slots:
         delegate.statusMenu()->actions().at(0)->trigger();
         QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::expanded);
         QVERIFY(delegate.controller()->pinnedOpen());
+        // No tray shows the icon here: the panel's header offers the menu.
+        QAbstractButton *menu = delegate.controller()->content()->menuButton();
+        QVERIFY(!menu->isHidden());
+        menu->click();
+        QTRY_VERIFY(delegate.statusMenu()->isVisible());
+        delegate.statusMenu()->hide();
 
         delegate.clearItem()->trigger();
         QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});

@@ -85,6 +85,19 @@ private slots:
         QTRY_VERIFY(!window);                                   // closed and gone, with its timer
     }
 
+    // Escape and Ctrl+W close the settings window and the welcome, as they close any dialog.
+    void closedByKeys() {
+        Fixture f;
+        for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), Qt::CTRL | Qt::Key_W}) {
+            SettingsView view(f.settings, f.hotKeys);
+            for (QWidget *window : std::initializer_list<QWidget *>{&view, WelcomeView::showWindow()}) {
+                window->show();
+                QTest::keyClick(window, key.key(), key.keyboardModifiers());
+                QVERIFY(!window->isVisible());
+            }
+        }
+    }
+
     void sensitivityFollowsOpenMode() {
         Fixture f;
         f.settings.setSensitivity(ShakeSensitivity::easy);

@@ -7,9 +7,10 @@
 //       cannot write to), printing "refused <url> ..." as one comes over it.
 //   stowbay_droptarget filemanager1: a stand-in file manager on the session bus, which owns
 //       org.freedesktop.FileManager1 and prints "ShowItems <uri> <uri> ..." per call.
-//   stowbay_droptarget never-reads NAME: a window titled NAME that speaks XDND itself: it accepts
-//       every drag as a copy, then neither reads the data nor finishes. It ends when its window
-//       is closed.
+//   stowbay_droptarget silent|xdnd4 NAME: a window titled NAME that speaks XDND itself and accepts
+//       every drag as a copy. Silent, it neither reads the data nor finishes; speaking version 4,
+//       it reads the file list at the drop, then finishes with no verdict (versions 2 to 4 send
+//       none). It ends when its window is closed.
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDropEvent>
@@ -56,27 +57,37 @@ public slots:
     void ShowItems(const QStringList &uris, const QString &) { say("ShowItems " + uris.join(' ')); }
 };
 
-static int neverReads(const char *name) {
+static int speaksXdnd(const char *name, long version) {
     Display *d = XOpenDisplay(nullptr);
     const auto atom = [d](const char *name) { return XInternAtom(d, name, False); };
     const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0xffffff);
-    const long version = 5, copy = long(atom("XdndActionCopy"));
+    const long copy = long(atom("XdndActionCopy"));
     XChangeProperty(d, window, atom("XdndAware"), XA_ATOM, 32, PropModeReplace, (unsigned char *)&version, 1);
     XStoreName(d, window, name);
     XSelectInput(d, window, StructureNotifyMask);
     XMapWindow(d, window);
+    Window source = None;
+    const auto tell = [&](const char *message, long l1, long l4) {
+        XEvent m{};
+        m.xclient = {
+            ClientMessage, 0, False, d, source, atom(message), 32, {.l = {long(window), l1, 0, 0, l4}}};
+        XSendEvent(d, source, False, NoEventMask, &m);
+    };
     for (XEvent e; XNextEvent(d, &e) == 0 && e.type != DestroyNotify;) {
-        if (e.type != ClientMessage || e.xclient.message_type != atom("XdndPosition")) continue;
-        const Window source = Window(e.xclient.data.l[0]);
-        e.xclient = {
-            ClientMessage, 0, False, d, source, atom("XdndStatus"), 32, {.l = {long(window), 1, 0, 0, copy}}};
-        XSendEvent(d, source, False, NoEventMask, &e);
+        if (e.type == SelectionNotify) tell("XdndFinished", 0, 0); // the list has been read
+        if (e.type != ClientMessage) continue;
+        source = Window(e.xclient.data.l[0]);
+        if (e.xclient.message_type == atom("XdndPosition")) tell("XdndStatus", 1, copy);
+        if (e.xclient.message_type == atom("XdndDrop") && version < 5)
+            XConvertSelection(d, atom("XdndSelection"), atom("text/uri-list"), atom("XdndSelection"), window,
+                              Time(e.xclient.data.l[2]));
     }
     return 0;
 }
 
 int main(int argc, char **argv) {
-    if (argc == 3 && qstrcmp(argv[1], "never-reads") == 0) return neverReads(argv[2]);
+    if (argc == 3 && (qstrcmp(argv[1], "silent") == 0 || qstrcmp(argv[1], "xdnd4") == 0))
+        return speaksXdnd(argv[2], qstrcmp(argv[1], "silent") == 0 ? 5 : 4);
     QApplication app(argc, argv);
     if (argc == 2 && qstrcmp(argv[1], "filemanager1") == 0) {
         FileManager1 manager;

@@ -294,9 +294,13 @@ private slots:
         for (const QString &name : files)
             if (name != "folder") QFile(dir + name).open(QIODevice::WriteOnly);
         QObject processes;
-        // With none running, `add` starts Stowbay in the background and returns once it holds the file.
-        QProcess *first = start(&processes, {"add", "plain.txt"}, dir);
-        QVERIFY(finished(first) && first->exitCode() == 0);
+        // With none running, `add` starts Stowbay in the background and returns once it holds the file;
+        // typed in a terminal that then closes, the Stowbay it started outlives the hang-up.
+        QProcess terminal;
+        terminal.setWorkingDirectory(dir);
+        terminal.start("script",
+                       {"-qec", qEnvironmentVariable("STOWBAY_STOWBAY_BIN") + " add plain.txt", "/dev/null"});
+        QVERIFY(finished(&terminal) && terminal.exitCode() == 0);
         qint64 stowbay = 0; // found by its panel
         QTRY_VERIFY_WITH_TIMEOUT(
             (stowbay = DesktopWindows::run(
@@ -332,12 +336,13 @@ private slots:
         QCOMPARE(command({"quit"}, dir), 0);
 
         // With none running, only a start that would become Stowbay needs the display; it says why,
-        // and asking one starts none; list reads the stored list, and a lone missing file adds
-        // nothing. With the lock held (1), and a socket that takes the request and never answers (2),
-        // a start says the running one did not answer; -0 sends nothing.
+        // and asking one starts none, also with no lock file yet (-1, a fresh login); list reads the
+        // stored list, and a lone missing file adds nothing. With the lock held (1), and a socket that
+        // takes the request and never answers (2), a start says the running one did not answer; -0
+        // sends nothing.
         // clang-format off
         const QList<std::tuple<QStringList, int, QByteArray, int>> alone{
-            {{"list"}, 0, "kept.txt\n", 0}, {{"clear"}, 3, "not running", 0}, {{"quit"}, 3, "not running", 0},
+            {{"list"}, 0, "kept.txt\n", -1}, {{"clear"}, 3, "not running", -1}, {{"quit"}, 3, "not running", 0},
             {{"add", "gone"}, 1, "gone: no such file or folder\n", 0},
             {{"--help"}, 0, "add FILE...", 0}, {{"--version"}, 0, "Stowbay 0.", 0},
             {{"lsit"}, 2, "unknown command", 0}, {{"show"}, 1, "DISPLAY is not set", 0},
@@ -346,11 +351,12 @@ private slots:
         // clang-format on
         storeOneItem(true);
         for (const auto &[arguments, status, says, held] : alone) {
-            const int lock =
-                ::open(QFile::encodeName(SingleInstance().lockPath()), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (held < 0) QFile::remove(SingleInstance().lockPath());
+            const int lock = ::open(QFile::encodeName(SingleInstance().lockPath()),
+                                    O_RDWR | O_CLOEXEC | (held < 0 ? 0 : O_CREAT), 0600);
             flock whole{};
             whole.l_type = F_WRLCK;
-            if (held) QCOMPARE(::fcntl(lock, F_OFD_SETLK, &whole), 0);
+            if (held > 0) QCOMPARE(::fcntl(lock, F_OFD_SETLK, &whole), 0);
             QLocalServer server;
             if (held == 2) QVERIFY(server.listen(SingleInstance().socketPath()));
             QCOMPARE(command(arguments, dir, &out, &server), status);

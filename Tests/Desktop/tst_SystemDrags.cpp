@@ -1,6 +1,7 @@
-// Drags from another process, seen by the drag watcher on the real X server. (A drag out of a real
-// file manager, a GTK program, is the desktop gesture test's.)
+// Drags from another process, seen by the drag watcher on the real X server, and the whole gesture
+// with the real program.
 #include "Input/PanelWindows.h"
+#include "Items/StowbayItem.h"
 #include "Session/UserDefaults.h"
 #include "Settings/AppSettings.h"
 #include "TestSupport.h"
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QWidget>
 
+#include "DesktopWindows.h"
 #include "XTestDriver.h"
 #include <X11/Xatom.h>
 
@@ -65,6 +67,9 @@ private:
     Window m_window;
 };
 } // namespace
+
+using namespace DesktopWindows;
+using TestSupport::storedContents;
 
 class tst_SystemDrags : public QObject {
     Q_OBJECT
@@ -139,6 +144,73 @@ private slots:
         QVERIFY(!watcher.isDragging());
         source.kill();
         source.waitForFinished();
+    }
+
+    // The whole gesture with the real program, as a person does it: a file dragged out of a real
+    // file manager (a GTK program: it owns the pasteboard differently from a Qt one) and shaken opens
+    // the panel, the file dropped there is held, the panel folds into the tab after the drag, the
+    // pointer on the tab opens it, and "Drag all" into another folder window moves the file there
+    // and takes the item off.
+    void wholeGesture() {
+        constexpr int timeoutMs = 20000;
+        QTemporaryDir dir;
+        const QString from = dir.filePath("stowbay-from"), to = dir.filePath("stowbay-to");
+        QVERIFY(QDir().mkpath(from) && QDir().mkpath(to));
+        QFile file(from + "/report.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("quarterly numbers") > 0);
+        file.close();
+
+        QProcess stowbay, fromWindow, toWindow;
+        stowbay.setProcessChannelMode(QProcess::ForwardedChannels);
+        stowbay.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), {});
+        fromWindow.start("pcmanfm", {"--no-desktop", from});
+        const QRect source = placeWindow("stowbay-from", {0, 0});
+        toWindow.start("pcmanfm", {"--no-desktop", "--new-win", to});
+        const QRect target = placeWindow("stowbay-to", {0, 520});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(stowbay.processId()).isEmpty(), timeoutMs); // the tray icon
+        std::optional<QRect> panel; // as last seen: shown `width` points wide (240 expanded, 16 the tab)
+        const auto panelShows = [&](int width) {
+            return QTest::qWaitFor(
+                [&] {
+                    for (const QRect &r : windowsOf(stowbay.processId()))
+                        if (r.width() == width && r.height() >= 96) return bool(panel = r);
+                    return false;
+                },
+                timeoutMs);
+        };
+
+        const bool started = startDragInFolder(x, input, source);
+        if (!started) run("import", {"-window", "root", "/tmp/gesture-fail.png"});
+        QVERIFY2(started, "no drag could be started in the file manager");
+        QCOMPARE(input.hasFileURLs(), std::optional<bool>(true));
+        x.shake();
+        QVERIFY2(panelShows(240), "the shake opened no panel");
+
+        // Dropped on the header, and held.
+        const QPoint header = panel->topLeft() + QPoint(60, 18);
+        x.moveTo(header.x(), header.y());
+        for (int i = 0; i < 10; ++i)
+            x.moveBy(i % 2 ? -2 : 2, 0);
+        x.button(false);
+        QTRY_VERIFY_WITH_TIMEOUT(storedContents().contains("report.txt"), timeoutMs);
+
+        // Away from the panel it folds into the tab; the pointer on the tab opens it again.
+        x.moveTo(400, 300);
+        QVERIFY2(panelShows(16), "no tab after the drag");
+        x.moveTo(panel->center().x(), panel->center().y());
+        QVERIFY2(panelShows(240), "the tab did not open the panel");
+        QVERIFY(panelShows(240)); // at rest
+
+        // "Drag all" into the other folder: the file manager moves the file, and the item goes.
+        const QPoint dragAll(panel->center().x(), panel->bottom() - 10 - 15);
+        std::atomic<int> wiggles = 0;
+        dragByHand(dragAll, target.center() + QPoint(100, 0), [&] { return ++wiggles > 60; });
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(to + "/report.txt"), timeoutMs);
+        QVERIFY(!QFile::exists(from + "/report.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(StoredItems::decode(storedContents()), std::optional(QList<StowbayItem>()),
+                                  timeoutMs);
+        for (QProcess *p : {&stowbay, &fromWindow, &toWindow})
+            p->kill(), p->waitForFinished();
     }
 
     void contentsAnswers_data() {
