@@ -203,7 +203,10 @@ StowbayContentView::StowbayContentView(PanelModel &model, StowbayStore &store,
     m_clear = TextButton::make(QStringLiteral("Clear"), QStringLiteral("Clear"));
     m_clear->setAccessibleDescription(QStringLiteral("Remove every item that is not pinned"));
     connect(m_clear, &QAbstractButton::clicked, this, [this] {
-        const bool hadFocus = m_clear->hasFocus();
+        // A click gives the button the focus before the window manager has made the panel the
+        // active window (under load, after the click's release): the window's focus, not the
+        // keyboard's, says where the next press goes.
+        const bool hadFocus = window()->focusWidget() == m_clear;
         m_clearing = true;
         m_store.clear();
         m_clearing = false;
