@@ -236,6 +236,20 @@ elif [ "$which" = gnome ]; then
     log "$which: shell ready"
     dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY >/dev/null 2>&1 || true
     start_portal gnome /usr/libexec/xdg-desktop-portal-gnome --replace
+    # Started before the shell is wholly up (seen on a loaded machine), GNOME's back end takes the
+    # session for another desktop's and offers its settings alone ("Non-compatible display
+    # server"), for good. A desktop starts it once the shell is up: here it is started again until
+    # it offers shortcuts.
+    offers_shortcuts() {
+        gdbus introspect --session -d org.freedesktop.impl.portal.desktop.gnome -o /org/freedesktop/portal/desktop |
+            grep -q GlobalShortcuts
+    }
+    for again in 1 2 3; do
+        waitfor 5 offers_shortcuts && break
+        log "$which: portal back end without shortcuts, started again"
+        /usr/libexec/xdg-desktop-portal-gnome --replace >>"$WL_LOGS/portal-gnome.log" 2>&1 &
+        pids+=($!)
+    done
     # Binding a program's shortcuts for the first time asks the user in a window of GNOME
     # Settings: answered here, as a user would, through the accessibility bus.
     /usr/bin/python3 "$here/shortcut-dialog.py" >"$WL_LOGS/shortcut-dialog.log" 2>&1 &
