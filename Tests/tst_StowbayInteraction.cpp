@@ -251,9 +251,20 @@ private slots:
         QCOMPARE(panel->currentPreviewItemURL(), urls[1]);
     }
 
-    // A document with a large thumbnail in the shared cache shows it, as its row shows the small one.
-    void previewShowsTheLargeThumbnail() {
-        InteractionFixture f(words("page.pdf"));
+    // The thumbnails Stowbay makes, and its record of files it could not make one of, are the
+    // user's alone. A document with a large thumbnail in the shared cache shows it, as its row
+    // shows the small one.
+    void thumbnailsPrivateAndLarge() {
+        InteractionFixture f(words("page.pdf broken.png"));
+        QImage picture(300, 200, QImage::Format_RGB32);
+        picture.fill(Qt::cyan);
+        QVERIFY(picture.save(f.path("picture.png")));
+        for (const QString name : {"picture.png", "broken.png"})
+            Thumbnails::make(*Thumbnails::source(f.path(name), "image/png"), Thumbnails::Flavour::normal);
+        const QString cache = Thumbnails::cacheFolder();
+        for (const QString folder : {"", "/normal", "/fail", "/fail/stowbay-0"})
+            QCOMPARE(TestSupport::mode(cache + folder), 0700);
+        QCOMPARE(QDir(cache + "/normal").entryList(QDir::Files).size(), 1);
         const QByteArray uri = f.urls(words("page.pdf")).first().toEncoded();
         QImage page(181, 256, QImage::Format_RGB32);
         page.fill(Qt::magenta);

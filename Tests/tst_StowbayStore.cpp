@@ -1,4 +1,5 @@
 #include "Files/FileBookmark.h"
+#include "Files/MountLanes.h"
 #include "Items/StowbayStore.h"
 #include "Session/UserDefaults.h"
 #include "Settings/AppSettings.h"
@@ -9,7 +10,6 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 
-#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -24,6 +24,7 @@ QByteArray edited(const QByteArray &from, const QByteArray &to) {
     return "[" + QByteArray(kElement).replace(from, to) + "]";
 }
 
+using TestSupport::mode;
 using TestSupport::storedContents;
 
 StowbayItem storedItem(const QString &path, qint64 age, bool pinned = false) {
@@ -35,11 +36,6 @@ QStringList paths(const QList<StowbayItem> &items) {
     for (const StowbayItem &item : items)
         result << item.path;
     return result;
-}
-
-int mode(const QString &path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 int addAndWait(StowbayStore &store, const QList<QUrl> &urls) {
@@ -76,6 +72,7 @@ private slots:
     void add_data();
     void add();
     void addStopsAtCapacity();
+    void mountsClaimOnlyWhatIsBelowThem();
     void editsAndTheirSaves();
     void loadsAndPurges_data();
     void loadsAndPurges();
@@ -315,6 +312,22 @@ void tst_StowbayStore::addStopsAtCapacity() {
     QCOMPARE(addAndWait(store, urls.mid(99) << urls.first()), 1);
     QCOMPARE(paths(store.items()).last(), urls.at(99).toLocalFile());
     QCOMPARE(refused, QList<QVariantList>{{2}});
+    // Undo puts back only what fits in a list filled again since the removal.
+    store.remove({store.items().at(0).id, store.items().at(1).id, store.items().at(2).id});
+    QCOMPARE(addAndWait(store, urls.mid(100)), 2);
+    QCOMPARE(store.undoRemoval().size(), 1);
+    QCOMPARE(paths(store.items()).first(), urls.first().toLocalFile());
+    QCOMPARE(store.items().size(), StowbayStore::capacity);
+}
+
+// A mount point claims only the paths below it: files in /mnt/share2 are not held up by a hung
+// /mnt/share.
+void tst_StowbayStore::mountsClaimOnlyWhatIsBelowThem() {
+    const QStringList table{"/mnt/share/deep", "/mnt/share", "/"};
+    QCOMPARE(MountLanes::mountOf(table, "/mnt/share2/a"), "/");
+    QCOMPARE(MountLanes::mountOf(table, "/mnt/share"), "/mnt/share");
+    QCOMPARE(MountLanes::mountOf(table, "/mnt/share/deeper/a"), "/mnt/share");
+    QCOMPARE(MountLanes::mountOf(table, "/mnt/share/deep/a"), "/mnt/share/deep");
 }
 
 void tst_StowbayStore::editsAndTheirSaves() {

@@ -10,6 +10,7 @@
 #include "Views/StowbayContentView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QLabel>
@@ -83,19 +84,22 @@ private slots:
     void initTestCase() { QVERIFY2(x.display(), "the desktop tests need an X display"); }
 
     // While the panel is open, what another process does to the held files shows with no other
-    // action; once it folds, no watch is left.
+    // action, a file missing from a folder of its own coming back too; once it folds, no watch is
+    // left.
     void rowsFollowTheDiskWhileOpen() {
-        Panel p;
+        Panel p(words("A own/B C"));
         const int before = inotifyWatches();
         p.controller.present(true);
         QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
         QTRY_VERIFY(inotifyWatches() > before);
         QCOMPARE(QProcess::execute("mv", {p.path("A"), p.path("renamed")}), 0);
         QTRY_COMPARE(p.names(), words("renamed B C"));
-        QCOMPARE(QProcess::execute("rm", {p.path("B")}), 0);
+        QCOMPARE(QProcess::execute("rm", {p.path("own/B")}), 0);
         QTRY_VERIFY(!p.store->infos().value(p.id("B")).exists);
-        QCOMPARE(QProcess::execute("sh", {"-c", "echo more >> " + p.path("C")}), 0);
-        QTRY_COMPARE(p.store->infos().value(p.id("C")).size, 6);
+        QCOMPARE(QProcess::execute("sh", {"-c", "echo new > " + p.path("own/B")}), 0);
+        QTRY_COMPARE(p.store->infos().value(p.id("B")).size, 4);
+        QCOMPARE(QProcess::execute("sh", {"-c", "echo more >> " + p.path("own/B")}), 0);
+        QTRY_COMPARE(p.store->infos().value(p.id("B")).size, 9);
         p.controller.collapse();
         QTRY_COMPARE(inotifyWatches(), before);
     }
@@ -361,6 +365,7 @@ private slots:
         DesktopWindows::run("xdotool", {"windowactivate", "--sync", window});
         x.chord({XK_Control_L, XK_v});
         QTRY_VERIFY_WITH_TIMEOUT(TestSupport::contents(folder + "/A") == "A", 10000);
+        QVERIFY(QFile::exists(p.path("A"))); // copied, not moved
 
         x.chord({XK_Control_L, XK_a});
         x.chord({XK_Control_L, XK_c});
@@ -406,6 +411,16 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(readList(), expected, 30000);
         }
         QVERIFY(!d->isHovered());
+        // The reader is told when the keyboard moves to another row.
+        static QList<QObject *> focused;
+        QAccessible::installUpdateHandler([](QAccessibleEvent *event) {
+            if (event->type() == QAccessible::Focus) focused << event->object();
+        });
+        x.chord({XK_Down});
+        QTRY_COMPARE(p.interaction->current(), std::optional(p.id("B")));
+        QAccessible::installUpdateHandler(nullptr);
+        QVERIFY(focused.contains(p.controller.content()->row(p.id("B"))));
+        x.chord({XK_Up});
         x.moveBy(1, 0);
         QTRY_VERIFY(d->isHovered());
 
