@@ -224,7 +224,8 @@ private slots:
         row("Down and Up move one row from the last clicked", "Down, Down, Up", "A C", "D", "A B C D E");
         row("Shift+Down extends from the anchor, Shift+Up shrinks", "Shift+Down, Shift+Down, Shift+Up", "B",
             "B C", "A B C D E");
-        row("Home, End, and Shift+End from the anchor", "Home, Down, Shift+End", "C", "B C D E", "A B C D E");
+        row("Home, End; Shift+End and Shift+Home from the anchor", "Home, Down, Shift+End, Shift+Home", "C",
+            "A B", "A B C D E");
         row("Enter opens the selection", "Return", "B D", "B D", "A B C D E", "B D");
         row("Page Down goes a page down, to the last row at most", "PgDown", "B", "E", "A B C D E");
         row("Page Up goes a page up, to the first row at most", "PgUp", "D", "A", "A B C D E");
@@ -277,8 +278,9 @@ private slots:
         QTRY_VERIFY(menu.isVisible());
         menu.hide();
         ItemRowView *a = content->row(p.id("A"));
-        p.store->add(p.urls(words("C D E")));
+        p.store->add(p.urls(words("C D sub/A")));
         QTRY_COMPARE(p.store->items().size(), 5);
+        QVERIFY(a->subtitle().startsWith(QFileInfo(p.dir.path()).fileName() + " · ")); // two named A
         QTRY_COMPARE(p.frame(), p.expanded());
         QCOMPARE(p.frame().height(), two.height() + 3 * StowbayPanelController::rowHeight);
         QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
