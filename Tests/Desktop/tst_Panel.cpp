@@ -214,6 +214,7 @@ private slots:
         QTRY_COMPARE(p.names(),
                      words("A B C D E F G H I J picked_one picked_two").replaceInStrings("_", " "));
         QTRY_VERIFY(!dialog);
+        QTRY_VERIFY(p.controller.panel().isActiveWindow()); // the keyboard back where it was
         const ItemRowView *first = p.controller.content()->row(p.store->items()[10].id);
         QTRY_VERIFY(first->visibleRegion() == QRegion(first->rect()));
 
