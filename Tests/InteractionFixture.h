@@ -7,6 +7,7 @@
 #include "Items/StowbayStore.h"
 #include "Session/UserDefaults.h"
 #include "Settings/AppSettings.h"
+#include "TestSupport.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -43,10 +44,8 @@ struct InteractionFixture {
         settings.setKeepOnQuit(false);
         store = std::make_unique<StowbayStore>(settings);
         interaction = std::make_unique<StowbayInteraction>(*store, settings, workspace);
-        for (const QString &name : names) {
-            QFile file(path(name));
-            if (file.open(QIODevice::WriteOnly)) file.write(name.toUtf8());
-        }
+        for (const QString &name : names)
+            TestSupport::writeFile(path(name), name.toUtf8());
         bool done = false;
         store->add(urls(names), [&](int) { done = true; });
         if (!QTest::qWaitFor([&] { return done; }, 5000)) qFatal("the store did not add the files");

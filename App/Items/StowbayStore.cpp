@@ -54,9 +54,10 @@ void StowbayStore::removeWhere(const std::function<bool(const StowbayItem &)> &r
     if (taken.isEmpty()) return;
     m_lastRemoval = taken;
     m_lastRemovalWasClear = false;
+    m_lastRemovalInfos.clear();
     m_items.removeIf(removed);
     for (const auto &[place, item] : std::as_const(taken))
-        m_infos.remove(item.id);
+        if (m_infos.contains(item.id)) m_lastRemovalInfos.insert(item.id, m_infos.take(item.id));
     emit itemsChanged();
     emit infosChanged();
     scheduleSave();
@@ -69,12 +70,15 @@ QList<QUuid> StowbayStore::undoRemoval() {
     for (const auto &[place, item] : taken) {
         if (m_items.size() >= capacity || this->item(item.id)) continue;
         m_items.insert(std::min(place, m_items.size()), item);
+        m_infos.insert(item.id, m_lastRemovalInfos.value(item.id, ItemInfo::placeholder(item.path)));
         restored << item.id;
     }
+    m_lastRemovalInfos.clear();
     if (restored.isEmpty()) return {};
     emit itemsChanged();
+    emit infosChanged();
     scheduleSave();
-    refresh(); // their file facts
+    refresh(); // their facts as they are now
     return restored;
 }
 

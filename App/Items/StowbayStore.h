@@ -136,5 +136,6 @@ private:
     quint64 m_writeNumber = 0;          // numbers the writes and removals, in the order queued
     bool m_saveFailing = false;         // the last write failed and saveFailed() was said
     QList<std::pair<qsizetype, StowbayItem>> m_lastRemoval; // by place in the list, first to last
+    QHash<QUuid, ItemInfo> m_lastRemovalInfos;              // their facts, shown again on undo
     bool m_lastRemovalWasClear = false;
 };

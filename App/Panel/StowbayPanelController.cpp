@@ -574,15 +574,17 @@ void StowbayPanelController::addFiles() {
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // It keeps the panel open while it is up.
-    const bool wasPinned = m_pinnedOpen;
+    const bool wasPinned = m_pinnedOpen, hadKeyboard = m_panel->isKeyWindow();
     m_pinnedOpen = m_state == State::expanded;
     // Qt's own dialog tells of the choice as file names, a platform dialog as URLs: the accepted
     // dialog's selection is the same either way, whether picked, typed or double-clicked.
     connect(dialog, &QDialog::accepted, this, [this, dialog] { m_store.add(dialog->selectedUrls()); });
-    connect(dialog, &QObject::destroyed, this, [this, wasPinned] {
+    connect(dialog, &QObject::destroyed, this, [this, wasPinned, hadKeyboard] {
         m_pinnedOpen = wasPinned;
         m_wentElsewhere = false;
         if (m_state == State::expanded && !m_pinnedOpen) scheduleCollapse(1.5);
+        // The keyboard goes back to the panel it was taken from: no window manager hands it back.
+        if (m_state == State::expanded && hadKeyboard) m_panel->makeKey();
     });
     m_fileDialog = dialog;
     dialog->open();

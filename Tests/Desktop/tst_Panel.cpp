@@ -10,6 +10,7 @@
 #include "Views/StowbayContentView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QLabel>
@@ -83,47 +84,42 @@ private slots:
     void initTestCase() { QVERIFY2(x.display(), "the desktop tests need an X display"); }
 
     // While the panel is open, what another process does to the held files shows with no other
-    // action; once it folds, no watch is left.
+    // action, a file missing from a folder of its own coming back too; once it folds, no watch is
+    // left.
     void rowsFollowTheDiskWhileOpen() {
-        Panel p;
+        Panel p(words("A own/B C"));
         const int before = inotifyWatches();
         p.controller.present(true);
         QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
         QTRY_VERIFY(inotifyWatches() > before);
         QCOMPARE(QProcess::execute("mv", {p.path("A"), p.path("renamed")}), 0);
         QTRY_COMPARE(p.names(), words("renamed B C"));
-        QCOMPARE(QProcess::execute("rm", {p.path("B")}), 0);
+        QCOMPARE(QProcess::execute("rm", {p.path("own/B")}), 0);
         QTRY_VERIFY(!p.store->infos().value(p.id("B")).exists);
-        QCOMPARE(QProcess::execute("sh", {"-c", "echo more >> " + p.path("C")}), 0);
-        QTRY_COMPARE(p.store->infos().value(p.id("C")).size, 6);
+        QCOMPARE(QProcess::execute("sh", {"-c", "echo new > " + p.path("own/B")}), 0);
+        QTRY_COMPARE(p.store->infos().value(p.id("B")).size, 4);
+        QCOMPARE(QProcess::execute("sh", {"-c", "echo more >> " + p.path("own/B")}), 0);
+        QTRY_COMPARE(p.store->infos().value(p.id("B")).size, 9);
         p.controller.collapse();
         QTRY_COMPARE(inotifyWatches(), before);
     }
 
-    void edges_data() {
+    void slides_data() {
         QTest::addColumn<StowbayEdge>("edge");
         QTest::newRow("right") << StowbayEdge::right;
         QTest::newRow("left") << StowbayEdge::left;
         QTest::newRow("bottom") << StowbayEdge::bottom;
     }
-    // The expanded panel and, after a collapse, the tab stand where they should at each edge.
-    void edges() {
+    // Another client sees the panel, shown, pass through frames between the slid-out place and its
+    // own at each edge; after a collapse the tab stands where it should.
+    void slides() {
         QFETCH(StowbayEdge, edge);
         Panel p;
         p.settings.setEdge(edge);
-        p.controller.present(true);
-        QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
-        p.controller.collapse();
-        QVERIFY(p.restsAt(p.controller.tabFrame(p.screen())));
-        QCOMPARE(p.controller.state(), State::tab);
-    }
-
-    // Another client sees the panel, shown, pass through frames between the slid-out place and its own.
-    void slideIsSeenFrameByFrame() {
-        Panel p;
+        QCoreApplication::processEvents(); // the panel takes the edge
         const QRect target = p.controller.expandedFrame(p.screen());
-        const QRect start = p.controller.slidOut(target);
-        QSet<int> seen;
+        const QPoint start = p.controller.slidOut(target).topLeft();
+        QSet<std::pair<int, int>> seen;
         std::atomic<bool> stop{false};
         std::thread watcher([&] {
             XTestDriver other;
@@ -135,7 +131,7 @@ private slots:
                     a.map_state == IsViewable &&
                     XTranslateCoordinates(other.display(), Window(p.window()),
                                           DefaultRootWindow(other.display()), 0, 0, &x, &y, &child))
-                    seen.insert(x);
+                    seen.insert({x, y});
                 std::this_thread::sleep_for(std::chrono::milliseconds(4));
             }
         });
@@ -145,15 +141,17 @@ private slots:
         watcher.join();
         QVERIFY(rested);
         int between = 0;
-        for (int x : seen)
-            between += x != start.x() && x != target.x();
+        for (const auto &[x, y] : seen)
+            between += QPoint(x, y) != start && QPoint(x, y) != target.topLeft();
         // A slide, not a jump: how many frames a loaded machine draws in its quarter second varies.
         QVERIFY2(between >= 2, qPrintable(QString("only %1 frames between").arg(between)));
+        p.controller.collapse();
+        QVERIFY(p.restsAt(p.controller.tabFrame(p.screen())));
     }
 
-    // Files dragged by another process over the header light the zone and land on the stowbay,
-    // whatever their names: a newline, a tab, a leading dash, right-to-left text, 255 bytes, a path
-    // of about 4,000 bytes.
+    // Files dragged from another process onto the tab open the panel, no shake needed; over the
+    // header they light the zone and land on the stowbay, whatever their names: a newline, a tab, a
+    // leading dash, right-to-left text, 255 bytes, a path of about 4,000 bytes.
     void dropFromAnotherProcess() {
         Panel p;
         const QString deep = p.dir.path() + QString("/" + QString(245, 'f')).repeated(15);
@@ -163,9 +161,10 @@ private slots:
         QVERIFY(QDir().mkpath(deep));
         for (const QString &path : paths)
             QVERIFY(QFile(path).open(QIODevice::WriteOnly));
-        p.controller.present(true);
-        const QRect panel = p.controller.expandedFrame(p.screen());
-        QVERIFY(p.restsAt(panel));
+        x.moveTo(250, 250); // away from the tab, which the pointer alone would open
+        p.controller.showTabIfNeeded();
+        const QRect tab = p.controller.tabFrame(p.screen()), panel = p.controller.expandedFrame(p.screen());
+        QVERIFY(p.restsAt(tab));
         QProcess source;
         QByteArray output;
         connect(&source, &QProcess::readyReadStandardOutput, this,
@@ -173,6 +172,11 @@ private slots:
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
                      QStringList{"files", "100", "100", "300", "300"} + paths);
         QVERIFY(QTest::qWaitFor([&] { return output.contains("ready"); }, 10000));
+        // Let go on the tab's outer part once the panel has slid open beside it: this drop lands nowhere.
+        const QPoint onTab(tab.right() - 3, tab.center().y());
+        QVERIFY(dragByHand({250, 250}, onTab, [&] { return p.controller.panel().geometry() == panel; }));
+        p.controller.present(true); // pinned: the second drag finds it open
+        QVERIFY(p.restsAt(panel));
         auto *content = p.controller.content();
         QVERIFY(
             dragByHand({250, 250}, panel.topLeft() + QPoint(60, 18), [&] { return content->targeted(); }));
@@ -180,24 +184,6 @@ private slots:
         for (int i = 0; i < paths.size(); ++i)
             QCOMPARE(p.store->items()[3 + i].path, paths[i]);
         QVERIFY(!content->targeted());
-        source.kill();
-        source.waitForFinished();
-    }
-
-    // Files dragged from another process onto the tab open the panel, no shake needed.
-    void fileDragOntoTheTab() {
-        Panel p;
-        x.moveTo(250, 250); // away from the tab, which the pointer alone would open
-        p.controller.showTabIfNeeded();
-        const QRect tab = p.controller.tabFrame(p.screen());
-        QVERIFY(p.restsAt(tab));
-        QProcess source;
-        source.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
-                     {"files", "100", "100", "300", "300"});
-        QVERIFY(source.waitForReadyRead(10000));
-        QVERIFY(
-            dragByHand({250, 250}, tab.center(), [&] { return p.controller.state() == State::expanded; }));
         source.kill();
         source.waitForFinished();
     }
@@ -228,6 +214,7 @@ private slots:
         QTRY_COMPARE(p.names(),
                      words("A B C D E F G H I J picked_one picked_two").replaceInStrings("_", " "));
         QTRY_VERIFY(!dialog);
+        QTRY_VERIFY(p.controller.panel().isActiveWindow()); // the keyboard back where it was
         const ItemRowView *first = p.controller.content()->row(p.store->items()[10].id);
         QTRY_VERIFY(first->visibleRegion() == QRegion(first->rect()));
 
@@ -361,6 +348,7 @@ private slots:
         DesktopWindows::run("xdotool", {"windowactivate", "--sync", window});
         x.chord({XK_Control_L, XK_v});
         QTRY_VERIFY_WITH_TIMEOUT(TestSupport::contents(folder + "/A") == "A", 10000);
+        QVERIFY(QFile::exists(p.path("A"))); // copied, not moved
 
         x.chord({XK_Control_L, XK_a});
         x.chord({XK_Control_L, XK_c});
@@ -406,6 +394,16 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(readList(), expected, 30000);
         }
         QVERIFY(!d->isHovered());
+        // The reader is told when the keyboard moves to another row.
+        static QList<QObject *> focused;
+        QAccessible::installUpdateHandler([](QAccessibleEvent *event) {
+            if (event->type() == QAccessible::Focus) focused << event->object();
+        });
+        x.chord({XK_Down});
+        QTRY_COMPARE(p.interaction->current(), std::optional(p.id("B")));
+        QAccessible::installUpdateHandler(nullptr);
+        QVERIFY(focused.contains(p.controller.content()->row(p.id("B"))));
+        x.chord({XK_Up});
         x.moveBy(1, 0);
         QTRY_VERIFY(d->isHovered());
 
