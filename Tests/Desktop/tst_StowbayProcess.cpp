@@ -33,19 +33,18 @@ namespace {
 
 enum class Kind { trayIcon, menu, panel };
 
-// The 32-bit items of `window`'s property `name`: atoms, numbers.
-QList<unsigned long> property(Display *display, Window window, const char *name) {
+// Whether `window`'s 32-bit property `name` (atoms, numbers) holds `value`.
+bool holds(Display *display, Window window, const char *name, unsigned long value) {
     Atom type;
     int format;
     unsigned long count, after;
     unsigned char *data = nullptr;
-    QList<unsigned long> items;
-    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 8, False, AnyPropertyType,
-                           &type, &format, &count, &after, &data) == Success &&
-        data && format == 32)
-        items = {reinterpret_cast<unsigned long *>(data), reinterpret_cast<unsigned long *>(data) + count};
+    XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 8, False, AnyPropertyType,
+                       &type, &format, &count, &after, &data);
+    const auto *items = reinterpret_cast<unsigned long *>(data);
+    const bool found = data && format == 32 && std::find(items, items + count, value) != items + count;
     if (data) XFree(data);
-    return items;
+    return found;
 }
 
 // A viewable window of process `pid` at or below `window`, in root coordinates: its tray icon (inside
@@ -58,9 +57,9 @@ std::optional<QRect> windowOf(Display *display, qint64 pid, Kind kind, Window wi
     XWindowAttributes a;
     Window child, *children = nullptr;
     int x, y;
-    const bool utility = property(display, window, "_NET_WM_WINDOW_TYPE")
-                             .contains(XInternAtom(display, "_NET_WM_WINDOW_TYPE_UTILITY", False));
-    if (property(display, window, "_NET_WM_PID") == QList<unsigned long>{static_cast<unsigned long>(pid)} &&
+    const bool utility = holds(display, window, "_NET_WM_WINDOW_TYPE",
+                               XInternAtom(display, "_NET_WM_WINDOW_TYPE_UTILITY", False));
+    if (holds(display, window, "_NET_WM_PID", static_cast<unsigned long>(pid)) &&
         XGetWindowAttributes(display, window, &a) && a.map_state == IsViewable && a.width > 4 &&
         (kind == Kind::trayIcon
              ? parent != root
@@ -93,21 +92,23 @@ std::pair<int, double> pixelsOf(Display *display, QRect area, QColor colour) {
     return {count, count ? rows / count : -1};
 }
 
-// Stores one item, followed by blank lines Stowbay does not write, so a rewrite shows; returns the
-// stored item as Stowbay writes it. With `firstStart` the next start is taken for the first one.
-QByteArray storeOneItem(bool keepOnQuit, bool firstStart = false) {
+// Stores one item for the file `held` (by default kept.txt beside the stored list, with the bookmark
+// Stowbay would renew it to, so only the quit writes), followed by blank lines Stowbay does not
+// write, so a rewrite shows; returns the stored item as Stowbay writes it. With `firstStart` the next
+// start is taken for the first one.
+QByteArray storeOneItem(bool keepOnQuit, bool firstStart = false, QString held = {}) {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay");
     settings.setValue("keepOnQuit", keepOnQuit);
     if (firstStart) settings.remove("didShowWelcome");
-    QDir().mkpath(QFileInfo(storedFilePath()).absolutePath());
-    QFile kept(QFileInfo(storedFilePath()).absolutePath() + "/kept.txt"), file(storedFilePath());
-    if (!kept.open(QIODevice::WriteOnly) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+    std::optional<QByteArray> bookmark;
+    if (held.isEmpty()) {
+        TestSupport::writeFile(held = QFileInfo(storedFilePath()).absolutePath() + "/kept.txt", {});
+        bookmark = FileBookmark::create(held);
+    }
     const auto added = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc());
-    kept.close(); // with the bookmark Stowbay would renew it to, so only the quit writes
-    const QByteArray compact =
-        StoredItems::encode({{QUuid::createUuid(), kept.fileName(), FileBookmark::create(kept.fileName()),
-                              "kept.txt", added, false}});
-    file.write(compact + "\n\n");
+    const QByteArray compact = StoredItems::encode(
+        {{QUuid::createUuid(), held, bookmark, QFileInfo(held).fileName(), added, false}});
+    TestSupport::writeFile(storedFilePath(), compact + "\n\n");
     return compact;
 }
 
@@ -118,23 +119,36 @@ qsizetype welcomes() {
     return DesktopWindows::shown({"--name", "Welcome to Stowbay"}).size();
 }
 
+// Starts `stowbay arguments` in `folder`; it is killed, if still running, when `owner` goes.
+QProcess *start(QObject *owner, const QStringList &arguments = {}, const QString &folder = {},
+                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
+    auto *process = new QProcess(owner);
+    process->setWorkingDirectory(folder);
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(channels);
+    process->start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
+    return process;
+}
+
+// A process may end during an earlier wait, where waitForFinished() would no longer see it.
+bool finished(QProcess *p) {
+    return QTest::qWaitFor([p] { return p->state() == QProcess::NotRunning; }, timeoutMs);
+}
+
 // Runs `stowbay arguments` in `folder`, without a display, to its end: its exit status and output.
 // A request that reaches `server` is taken and dropped unanswered, and the server closes.
 int command(const QStringList &arguments, const QString &folder, QByteArray *output = nullptr,
             QLocalServer *server = nullptr) {
-    QProcess process;
-    process.setWorkingDirectory(folder);
+    QObject owner;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("DISPLAY");
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
-    while (server && server->isListening() && !process.waitForFinished(20))
+    QProcess *process = start(&owner, arguments, folder, environment, QProcess::MergedChannels);
+    while (server && server->isListening() && !process->waitForFinished(20))
         if (server->waitForNewConnection(0)) delete server->nextPendingConnection(), server->close();
-    const bool ended = (process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs)) &&
-                       process.exitStatus() == QProcess::NormalExit;
-    if (output) *output = process.readAll();
-    return ended ? process.exitCode() : -1;
+    const bool ended = finished(process) && process->exitStatus() == QProcess::NormalExit;
+    if (output) *output = process->readAll();
+    return ended ? process->exitCode() : -1;
 }
 
 } // namespace
@@ -142,22 +156,6 @@ int command(const QStringList &arguments, const QString &folder, QByteArray *out
 class tst_StowbayProcess : public QObject {
     Q_OBJECT
     XTestDriver m_x;
-
-    // Starts Stowbay; it is killed, if still running, when `owner` goes.
-    static QProcess *
-    start(QObject *owner, const QStringList &arguments = {}, const QString &folder = {},
-          const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
-        auto *process = new QProcess(owner);
-        process->setWorkingDirectory(folder);
-        process->setProcessEnvironment(environment);
-        process->setProcessChannelMode(QProcess::ForwardedChannels);
-        process->start(qEnvironmentVariable("STOWBAY_STOWBAY_BIN"), arguments);
-        return process;
-    }
-    // A process may end during an earlier wait, where waitForFinished() would no longer see it.
-    static bool finished(QProcess *p) {
-        return QTest::qWaitFor([p] { return p->state() == QProcess::NotRunning; }, timeoutMs);
-    }
 
 private slots:
     void initTestCase() {
@@ -373,13 +371,7 @@ private slots:
         const QString dir = folder.path() + "/", hung = dir + "share/photo.jpg";
         QFile(dir + "plain.txt").open(QIODevice::WriteOnly);
         QFile(dir + "second.txt").open(QIODevice::WriteOnly);
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay")
-            .setValue("keepOnQuit", true);
-        const auto added =
-            QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc());
-        TestSupport::writeFile(
-            storedFilePath(),
-            StoredItems::encode({{QUuid::createUuid(), hung, {}, "photo.jpg", added, false}}));
+        storeOneItem(true, false, hung);
         QProcess wrapper; // Stowbay, with the hung file system beside it
         wrapper.setWorkingDirectory(dir);
         wrapper.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_hungmount",
@@ -461,8 +453,7 @@ private slots:
                 timeoutMs);
             QDBusConnection::disconnectFromBus("thumbnails");
         }
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Stowbay", "Stowbay")
-            .setValue("keepOnQuit", true);
+        storeOneItem(true);
         QFile::remove(storedFilePath());
 
         QDateTime failedAt;
