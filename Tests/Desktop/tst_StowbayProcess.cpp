@@ -16,6 +16,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -34,46 +35,21 @@ namespace {
 
 enum class Kind { trayIcon, menu, panel };
 
-// Whether `window`'s 32-bit property `name` (atoms, numbers) holds `value`.
-bool holds(Display *display, Window window, const char *name, unsigned long value) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char *data = nullptr;
-    XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 8, False, AnyPropertyType,
-                       &type, &format, &count, &after, &data);
-    const auto *items = reinterpret_cast<unsigned long *>(data);
-    const bool found = data && format == 32 && std::find(items, items + count, value) != items + count;
-    if (data) XFree(data);
-    return found;
-}
-
-// A viewable window of process `pid` at or below `window`, in root coordinates: its tray icon (inside
-// the tray host's window), its menu or its panel (override-redirect top-level windows; only the panel
-// says it is a utility window).
-std::optional<QRect> windowOf(Display *display, qint64 pid, Kind kind, Window window = None,
-                              Window parent = None) {
-    const Window root = DefaultRootWindow(display);
-    window = window == None ? root : window;
-    XWindowAttributes a;
-    Window child, *children = nullptr;
-    int x, y;
-    const bool utility = holds(display, window, "_NET_WM_WINDOW_TYPE",
-                               XInternAtom(display, "_NET_WM_WINDOW_TYPE_UTILITY", False));
-    if (holds(display, window, "_NET_WM_PID", static_cast<unsigned long>(pid)) &&
-        XGetWindowAttributes(display, window, &a) && a.map_state == IsViewable && a.width > 4 &&
-        (kind == Kind::trayIcon
-             ? parent != root
-             : parent == root && a.override_redirect && utility == (kind == Kind::panel)) &&
-        XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child))
-        return QRect(x, y, a.width, a.height);
-    unsigned int n = 0;
-    std::optional<QRect> found;
-    if (XQueryTree(display, window, &child, &child, &children, &n))
-        for (unsigned int i = 0; i < n && !found; ++i)
-            found = windowOf(display, pid, kind, children[i], window);
-    if (children) XFree(children);
-    return found;
+// A shown window of process `pid` on $DISPLAY, in screen coordinates, as another program sees it:
+// its tray icon (a small window inside the tray host's), its panel (a top-level window over the
+// others, 240 points wide, or 16 as the tab) or its menu (any other window over the others).
+std::optional<QRect> windowOf(qint64 pid, Kind kind) {
+    for (const QString &id : DesktopWindows::shown({"--pid", QString::number(pid)})) {
+        const QString info = DesktopWindows::run("xwininfo", {"-id", id, "-stats", "-tree"});
+        const QRect r = DesktopWindows::shownAt(id);
+        const bool over = info.contains("Override Redirect State: yes"),
+                   top = info.contains(QRegularExpression("Parent window id: \\S+ \\(the root window\\)"));
+        if (kind == Kind::trayIcon
+                ? !top && r.width() <= 64
+                : top && over && (r.width() == 240 || r.width() == 16) == (kind == Kind::panel))
+            return r;
+    }
+    return std::nullopt;
 }
 
 constexpr int timeoutMs = 30000;
@@ -212,11 +188,13 @@ private slots:
         // Without its X server the toolkit ends the process from inside its event loop, its own
         // objects (fonts, windows) still held: what it leaves then is not Stowbay's to free.
         if (way == xServerGone) environment.insert("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1");
-        Display *x = way < 0 ? XOpenDisplay(qPrintable(environment.value("DISPLAY"))) : m_x.display();
-        QVERIFY(x);
+        // Its windows are looked for on its own display.
+        const QByteArray display = qgetenv("DISPLAY");
+        const auto restore = qScopeGuard([&] { qputenv("DISPLAY", display); });
+        qputenv("DISPLAY", environment.value("DISPLAY").toLocal8Bit());
         QObject processes;
         QProcess *stowbay = start(&processes, {}, {}, environment);
-        const auto icon = [&] { return windowOf(x, stowbay->processId(), Kind::trayIcon); };
+        const auto icon = [&] { return windowOf(stowbay->processId(), Kind::trayIcon); };
         QTRY_VERIFY_WITH_TIMEOUT(icon(), timeoutMs);
         if (way == SIGKILL) QTRY_COMPARE_WITH_TIMEOUT(welcomes(), 1, timeoutMs);
         const QByteArray before = storedContents();
@@ -247,10 +225,10 @@ private slots:
                 m_x.button(false, width ? 1 : 3);
                 if (width)
                     QTRY_COMPARE_WITH_TIMEOUT(
-                        windowOf(x, stowbay->processId(), Kind::panel).value_or(QRect()).width(), width,
+                        windowOf(stowbay->processId(), Kind::panel).value_or(QRect()).width(), width,
                         timeoutMs);
             }
-            QTRY_VERIFY_WITH_TIMEOUT(windowOf(x, stowbay->processId(), Kind::menu), timeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(windowOf(stowbay->processId(), Kind::menu), timeoutMs);
             m_x.chord({XK_Up}); // from no entry, up goes to the last one: "Quit Stowbay"
             m_x.chord({XK_Return});
         } else if (way == trayHostRestarted) {
@@ -261,13 +239,12 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(icon(), timeoutMs);
             stowbay->terminate();
         }
-        if (way < 0) XCloseDisplay(x); // before its X server goes
         if (way == xServerGone) xvfb.kill();
         QVERIFY(finished(stowbay));
         if (way == SIGKILL) {
             QCOMPARE(storedContents(), before);
             QProcess *next = start(&processes);
-            QTRY_VERIFY_WITH_TIMEOUT(windowOf(x, next->processId(), Kind::trayIcon), timeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(windowOf(next->processId(), Kind::trayIcon), timeoutMs);
             QTest::qWait(1000); // launch has finished: a welcome would be up
             QCOMPARE(welcomes(), 0);
             return;
@@ -304,8 +281,7 @@ private slots:
             (stowbay = DesktopWindows::run(
                            "xdotool", {"search", "--onlyvisible", "--classname", "^stowbay$", "getwindowpid"})
                            .toLongLong()) &&
-                windowOf(m_x.display(), stowbay, Kind::trayIcon) &&
-                windowOf(m_x.display(), stowbay, Kind::panel),
+                windowOf(stowbay, Kind::trayIcon) && windowOf(stowbay, Kind::panel),
             timeoutMs);
 
         QByteArray out;
@@ -326,7 +302,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(stowbay), 0) != 0, timeoutMs);
         QCOMPARE(StoredItems::decode(storedContents()).value_or(QList<StowbayItem>{{}}).size(), 0);
         QProcess *next = start(&processes, {}, dir); // holds nothing
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), next->processId(), Kind::trayIcon), timeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(windowOf(next->processId(), Kind::trayIcon), timeoutMs);
         QCOMPARE(command({"list"}, dir, &out), 0);
         QCOMPARE(out, QByteArray());
         QCOMPARE(command({"quit"}, dir), 0);
@@ -375,8 +351,8 @@ private slots:
         wrapper.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_hungmount",
                       {dir + "share", qEnvironmentVariable("STOWBAY_STOWBAY_BIN")});
         const qint64 pid = wrapper.processId();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            windowOf(m_x.display(), pid, Kind::panel) || wrapper.state() == QProcess::NotRunning, timeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(windowOf(pid, Kind::panel) || wrapper.state() == QProcess::NotRunning,
+                                 timeoutMs);
         if (wrapper.state() == QProcess::NotRunning) QSKIP("no FUSE mount can be made here");
 
         QByteArray out;
@@ -459,13 +435,11 @@ private slots:
              {QStringList{"add"} + images + QStringList{"broken.png", "page.pdf"}, {"show"}}) {
             QObject processes;
             QProcess *stowbay = start(&processes, {}, dir, environment); // in the foreground, then asked
-            QTRY_VERIFY_WITH_TIMEOUT(windowOf(m_x.display(), stowbay->processId(), Kind::trayIcon),
-                                     timeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(windowOf(stowbay->processId(), Kind::trayIcon), timeoutMs);
             QCOMPARE(command(arguments, dir), 0);
             // Each row's picture, in the rows' order; the document's only from the service.
             const auto shown = [&] {
-                const QRect panel =
-                    windowOf(m_x.display(), stowbay->processId(), Kind::panel).value_or(QRect());
+                const QRect panel = windowOf(stowbay->processId(), Kind::panel).value_or(QRect());
                 double above = -1;
                 for (const QColor &colour : colours) {
                     const auto [count, row] = pixelsOf(panel, colour);
