@@ -28,10 +28,9 @@ class tst_AppDelegate : public QObject {
 private:
     // A stored item `ageSeconds` old for the file `name`, which holds "hello" when `onDisk`.
     StowbayItem item(const QString &name, qint64 ageSeconds, bool pinned = false, bool onDisk = true) {
-        QFile file(m_files.filePath(name));
-        if (onDisk && file.open(QIODevice::WriteOnly)) file.write("hello");
+        if (onDisk) TestSupport::writeFile(m_files.filePath(name), "hello");
         const QDateTime added = QDateTime::currentDateTimeUtc().addSecs(-ageSeconds);
-        return {QUuid::createUuid(), file.fileName(), std::nullopt, name, added, pinned};
+        return {QUuid::createUuid(), m_files.filePath(name), std::nullopt, name, added, pinned};
     }
     void store(const QList<StowbayItem> &items) {
         TestSupport::writeFile(storedFilePath(), StoredItems::encode(items));

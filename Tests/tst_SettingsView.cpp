@@ -1,6 +1,7 @@
 // The settings window, the shortcut recorder and the welcome drawing, offscreen; and what the
 // desktop test of the shortcut does not show: the press handled on a later turn of the event loop,
 // and the key codes the recorder stores.
+#include "Desktop/DesktopWindows.h"
 #include "Portal/PortalShortcuts.h"
 #include "Session/GnomeKeybindings.h"
 #include "Session/UserDefaults.h"
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
@@ -98,7 +98,8 @@ private slots:
         }
     }
 
-    void sensitivityFollowsOpenMode() {
+    // The view follows the settings both ways.
+    void controlsFollowTheSettings() {
         Fixture f;
         f.settings.setSensitivity(ShakeSensitivity::easy);
         SettingsView view(f.settings, f.hotKeys);
@@ -109,6 +110,14 @@ private slots:
         f.settings.setOpenMode(OpenMode::shake);
         QCOMPARE(view.openModePicker()->currentText(), QString("Shake"));
         QVERIFY(view.sensitivityPicker()->isEnabled());
+
+        // A plain file where the autostart folder should be: the switch springs back, and says why.
+        QFile blocker(qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        view.launchAtLoginToggle()->click();
+        QVERIFY(!view.launchAtLoginToggle()->isChecked());
+        QVERIFY(!view.loginErrorText()->isHidden() && !view.loginErrorText()->text().isEmpty());
+        blocker.remove();
     }
 
     void recorder_data() {
@@ -133,7 +142,6 @@ private slots:
         row("shift tab arrives as backtab", Qt::Key_Backtab, alt | shift, "Alt+Shift+Tab", "48 ⇥", 0);
         row("home, not in the table", Qt::Key_Home, ctrl, "Ctrl+Home", "115 Home", 0);
         row("shift alone beeps", Qt::Key_A, shift, "", "49 Space", 1);
-        row("no modifier beeps", Qt::Key_A, 0, "", "49 Space", 1);
         row("a modifier on its own waits", Qt::Key_Control, ctrl, "", "49 Space", 0);
         row("escape cancels", Qt::Key_Escape, ctrl, "Super+Space", "49 Space", 0);
         row("reset", Qt::Key_unknown, 0, "Ctrl+Alt+S", "1 S", 0);
@@ -171,18 +179,6 @@ private slots:
                                       f.defaults.string("hotkeyLabel")),
                  stored);
         if (!display.isEmpty()) QCOMPARE(recorder.shortcutText()->text(), display);
-    }
-
-    void refusedLoginItemSpringsBack() {
-        // A plain file where the autostart folder should be.
-        QFile blocker(qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart");
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        Fixture f;
-        SettingsView view(f.settings, f.hotKeys);
-        view.launchAtLoginToggle()->click();
-        QVERIFY(!view.launchAtLoginToggle()->isChecked());
-        QVERIFY(!view.loginErrorText()->isHidden() && !view.loginErrorText()->text().isEmpty());
-        blocker.remove();
     }
 
     // Where keys reach Stowbay only from some windows the note gives sway's binding line, with the
@@ -226,10 +222,8 @@ private slots:
     void gnomeKeybinding() {
         const QString keys = "org.gnome.settings-daemon.plugins.media-keys",
                       dir = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
-        const auto gsettings = [&](QStringList args) {
-            QProcess p;
-            p.start("gsettings", args);
-            return p.waitForFinished() ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : "failed";
+        const auto gsettings = [](const QStringList &args) {
+            return DesktopWindows::run("gsettings", args).trimmed();
         };
         const auto entry = [&](const QString &name, const QString &key) {
             return gsettings({"get", keys + ".custom-keybinding:" + dir + name + "/", key});

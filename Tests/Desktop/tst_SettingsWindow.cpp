@@ -11,7 +11,6 @@
 
 #include <QAbstractButton>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QTemporaryDir>
 
 // Writes down the keys that reach the program's windows: the ones no grab takes.
@@ -97,7 +96,6 @@ private slots:
         x.chord({XK_Control_L, XK_Alt_L, XK_s});
         QTRY_VERIFY(!recorder->isRecording());
         QCOMPARE(panel.state(), State::hidden);
-        QCOMPARE(recorder->shortcutText()->text(), "Ctrl+Alt+S");
         // Taken back, it works again, with or without Num Lock and Caps Lock, and the focused window
         // never sees it.
         KeysSeen seen;

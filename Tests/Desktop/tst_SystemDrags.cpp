@@ -155,10 +155,8 @@ private slots:
         constexpr int timeoutMs = 20000;
         QTemporaryDir dir;
         const QString from = dir.filePath("stowbay-from"), to = dir.filePath("stowbay-to");
-        QVERIFY(QDir().mkpath(from) && QDir().mkpath(to));
-        QFile file(from + "/report.txt");
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("quarterly numbers") > 0);
-        file.close();
+        TestSupport::writeFile(from + "/report.txt", "quarterly numbers");
+        QVERIFY(QDir().mkpath(to));
 
         QProcess stowbay, fromWindow, toWindow;
         stowbay.setProcessChannelMode(QProcess::ForwardedChannels);
