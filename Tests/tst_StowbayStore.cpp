@@ -1,9 +1,6 @@
 #include "Files/FileBookmark.h"
 #include "Files/MountLanes.h"
-#include "Items/StowbayStore.h"
-#include "Session/UserDefaults.h"
-#include "Settings/AppSettings.h"
-#include "TestSupport.h"
+#include "InteractionFixture.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -38,12 +35,6 @@ QStringList paths(const QList<StowbayItem> &items) {
     return result;
 }
 
-int addAndWait(StowbayStore &store, const QList<QUrl> &urls) {
-    std::optional<int> added;
-    store.add(urls, [&](int count) { added = count; });
-    return QTest::qWaitFor([&] { return added.has_value(); }, 5000) ? *added : -1;
-}
-
 // Run as "writer", for the kill test: writes a growing list as fast as it can, each time with the
 // next numbered path (dropping the oldest at capacity), and prints "saved <number>" after each
 // write. It goes on from the list a killed run left.
@@ -65,9 +56,8 @@ class tst_StowbayStore : public QObject {
     QString m_files; // this test's folder of files
 
     QString makeFile(const QString &name, const QByteArray &content = "data") {
-        QFile file(m_files + "/" + name);
-        if (file.open(QIODevice::WriteOnly)) file.write(content);
-        return file.fileName();
+        TestSupport::writeFile(m_files + "/" + name, content);
+        return m_files + "/" + name;
     }
 
     // Adds the named paths in the test's folder and lets their save go by.
