@@ -19,6 +19,13 @@ inline QStringList words(const QString &names) {
     return names.split(' ', Qt::SkipEmptyParts);
 }
 
+// Adds `urls` and waits for the store's answer: how many it added, -1 when none came.
+inline int addAndWait(StowbayStore &store, const QList<QUrl> &urls) {
+    std::optional<int> added;
+    store.add(urls, [&](int count) { added = count; });
+    return QTest::qWaitFor([&] { return added.has_value(); }, 5000) ? *added : -1;
+}
+
 class RecordingWorkspace : public Workspace {
 public:
     void open(const QUrl &url) override { opened << url; }
@@ -46,9 +53,7 @@ struct InteractionFixture {
         interaction = std::make_unique<StowbayInteraction>(*store, settings, workspace);
         for (const QString &name : names)
             TestSupport::writeFile(path(name), name.toUtf8());
-        bool done = false;
-        store->add(urls(names), [&](int) { done = true; });
-        if (!QTest::qWaitFor([&] { return done; }, 5000)) qFatal("the store did not add the files");
+        if (addAndWait(*store, urls(names)) < 0) qFatal("the store did not add the files");
         for (const StowbayItem &item : store->items())
             idByName.insert(item.name, item.id);
         QCoreApplication::processEvents(); // the add's own change notice

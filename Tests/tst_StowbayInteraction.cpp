@@ -264,7 +264,6 @@ private slots:
         const QString cache = Thumbnails::cacheFolder();
         for (const QString folder : {"", "/normal", "/fail", "/fail/stowbay-0"})
             QCOMPARE(TestSupport::mode(cache + folder), 0700);
-        QCOMPARE(QDir(cache + "/normal").entryList(QDir::Files).size(), 1);
         const QByteArray uri = f.urls(words("page.pdf")).first().toEncoded();
         QImage page(181, 256, QImage::Format_RGB32);
         page.fill(Qt::magenta);
@@ -331,7 +330,6 @@ private slots:
         QVERIFY(own.cacheKey() != missing.cacheKey());
         QCOMPARE(IconCache::icon(path, false).cacheKey(), missing.cacheKey());
         QCOMPARE(workspace.iconsAsked.count(path), 1); // each asked once
-        QCOMPARE(IconCache::icon("/tmp/stowbay-icon-test/other", false).cacheKey(), missing.cacheKey());
         Workspace::setShared(nullptr);
     }
 };

@@ -31,11 +31,6 @@ Q_DECLARE_METATYPE(StowbayPanelController::State)
 namespace {
 using State = StowbayPanelController::State;
 
-// A window's place on the screen and whether it is shown, as xwininfo tells another process.
-QRect shownAt(WId window) {
-    return DesktopWindows::shownAt(QString::number(window));
-}
-
 Window inputFocus(Display *display) {
     Window focus = None;
     int revert = 0;
@@ -73,9 +68,11 @@ private:
         StowbayPanelController controller{*store, *interaction, settings, [] { return false; }};
         explicit Panel(const QStringList &names = words("A B C")) : InteractionFixture(names) {}
         WId window() { return controller.panel().winId(); }
+        // Where another client sees the panel; nothing while it is not shown.
+        QRect shown() { return DesktopWindows::shownAt(QString::number(window())); }
         QScreen *screen() const { return QGuiApplication::primaryScreen(); }
         bool restsAt(const QRect &f) {
-            return QTest::qWaitFor([&] { return shownAt(window()) == f; }, 5000);
+            return QTest::qWaitFor([&] { return shown() == f; }, 5000);
         }
     };
     XTestDriver x;
@@ -120,26 +117,21 @@ private slots:
         const QRect target = p.controller.expandedFrame(p.screen());
         const QPoint start = p.controller.slidOut(target).topLeft();
         QSet<std::pair<int, int>> seen;
-        std::atomic<bool> stop{false};
-        std::thread watcher([&] {
-            XTestDriver other;
-            while (!stop) {
-                Window child;
-                int x = 0, y = 0;
-                XWindowAttributes a;
-                if (XGetWindowAttributes(other.display(), Window(p.window()), &a) &&
-                    a.map_state == IsViewable &&
-                    XTranslateCoordinates(other.display(), Window(p.window()),
-                                          DefaultRootWindow(other.display()), 0, 0, &x, &y, &child))
-                    seen.insert({x, y});
-                std::this_thread::sleep_for(std::chrono::milliseconds(4));
-            }
-        });
         p.controller.present(true);
-        const bool rested = p.restsAt(target);
-        stop = true;
-        watcher.join();
-        QVERIFY(rested);
+        // Read as another client sees it, between the slide's frames.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                XWindowAttributes a;
+                Window child;
+                int x0 = 0, y0 = 0;
+                if (!XGetWindowAttributes(x.display(), Window(p.window()), &a) || a.map_state != IsViewable ||
+                    !XTranslateCoordinates(x.display(), Window(p.window()), DefaultRootWindow(x.display()), 0,
+                                           0, &x0, &y0, &child))
+                    return false;
+                seen.insert({x0, y0});
+                return QRect(x0, y0, a.width, a.height) == target;
+            },
+            5000));
         int between = 0;
         for (const auto &[x, y] : seen)
             between += QPoint(x, y) != start && QPoint(x, y) != target.topLeft();
@@ -150,28 +142,21 @@ private slots:
     }
 
     // Files dragged from another process onto the tab open the panel, no shake needed; over the
-    // header they light the zone and land on the stowbay, whatever their names: a newline, a tab, a
-    // leading dash, right-to-left text, 255 bytes, a path of about 4,000 bytes.
+    // header they light the zone and land on the stowbay. (Names of every kind, long paths too, are
+    // the drop loader's and the store's unit tests'.)
     void dropFromAnotherProcess() {
         Panel p;
-        const QString deep = p.dir.path() + QString("/" + QString(245, 'f')).repeated(15);
-        const QStringList paths{p.dir.filePath("line\nbreak"), p.dir.filePath("tab\tstop"),
-                                p.dir.filePath("-rf"), p.dir.filePath("שלום.txt"),
-                                deep + "/" + QString(255, 'n')};
-        QVERIFY(QDir().mkpath(deep));
+        const QStringList paths{p.path("line\nbreak"), p.path("שלום.txt")};
         for (const QString &path : paths)
-            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+            TestSupport::writeFile(path, {});
         x.moveTo(250, 250); // away from the tab, which the pointer alone would open
         p.controller.showTabIfNeeded();
         const QRect tab = p.controller.tabFrame(p.screen()), panel = p.controller.expandedFrame(p.screen());
         QVERIFY(p.restsAt(tab));
-        QProcess source;
-        QByteArray output;
-        connect(&source, &QProcess::readyReadStandardOutput, this,
-                [&] { output += source.readAllStandardOutput(); });
+        QProcess source; // says "ready" once its window is shown
         source.start(qEnvironmentVariable("STOWBAY_TEST_BIN_DIR") + "/stowbay_dragsource",
                      QStringList{"files", "100", "100", "300", "300"} + paths);
-        QVERIFY(QTest::qWaitFor([&] { return output.contains("ready"); }, 10000));
+        QVERIFY(source.waitForReadyRead(10000));
         // Let go on the tab's outer part once the panel has slid open beside it: this drop lands nowhere.
         const QPoint onTab(tab.right() - 3, tab.center().y());
         QVERIFY(dragByHand({250, 250}, onTab, [&] { return p.controller.panel().geometry() == panel; }));
@@ -225,9 +210,9 @@ private slots:
         x.button(true), x.button(false);
         QTRY_VERIFY(undo->hasFocus());
         QTest::qWait(4000); // most of the offer's time: then Undo is beside Clear, on the panel
-        const QRect shown(undo->mapToGlobal(QPoint()), undo->size());
-        QVERIFY(undo->isVisible() && shown.top() <= onClear.y() && onClear.y() <= shown.bottom() &&
-                shownAt(p.window()).contains(shown));
+        const QRect offer(undo->mapToGlobal(QPoint()), undo->size());
+        QVERIFY(undo->isVisible() && offer.top() <= onClear.y() && onClear.y() <= offer.bottom() &&
+                p.shown().contains(offer));
         p.controller.collapse();
         QTRY_COMPARE(p.controller.state(), State::hidden);
         p.controller.present(true);
@@ -240,13 +225,11 @@ private slots:
         QTest::addColumn<bool>("panelHasKeys");
         QTest::newRow("the shortcut: the keyboard; Ctrl+V, the preview and back, Escape gives it back")
             << "shortcut paste preview escape" << State::tab << false;
-        QTest::newRow("the shortcut: the keyboard, and it stays") << "shortcut" << State::expanded << true;
         QTest::newRow("a command: the terminal keeps the keyboard") << "command" << State::expanded << false;
         QTest::newRow("stowbay toggle: the same") << "toggle" << State::expanded << false;
         QTest::newRow("a shake: the same, and it folds") << "shake" << State::tab << false;
         QTest::newRow("a command, then the shortcut: the keyboard")
             << "command shortcut" << State::expanded << true;
-        QTest::newRow("the shortcut twice: folded") << "shortcut shortcut" << State::tab << false;
         QTest::newRow("stowbay toggle twice: folded") << "toggle toggle" << State::tab << false;
         QTest::newRow("a click on the tab: the keyboard") << "shake click" << State::expanded << true;
         QTest::newRow("resting on the tab: opens") << "shake rest" << State::expanded << false;
@@ -407,8 +390,6 @@ private slots:
         x.moveBy(1, 0);
         QTRY_VERIFY(d->isHovered());
 
-        x.chord({XK_Return});
-        QTRY_COMPARE(p.workspace.opened, p.urls({"A"}));
         x.chord({XK_Menu});
         QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
         x.chord({XK_Escape});
@@ -464,14 +445,14 @@ private slots:
         p.controller.present(true);
         // Both sides asked afresh: the window manager may still be redrawing the screens' work
         // areas, and the panel follows them.
-        QTRY_COMPARE(shownAt(p.window()), p.controller.expandedFrame(right));
-        QCOMPARE(shownAt(p.window()).right(), 1920 - 8 - 1);
+        QTRY_COMPARE(p.shown(), p.controller.expandedFrame(right));
+        QCOMPARE(p.shown().right(), 1920 - 8 - 1);
 
         x.moveTo(100, 500);
         xrandr({"--delmonitor", "R"});
         QTRY_COMPARE(QGuiApplication::screens().size(), 1);
-        QTRY_COMPARE(shownAt(p.window()), p.controller.expandedFrame(QGuiApplication::screens().first()));
-        QCOMPARE(shownAt(p.window()).right(), 960 - 8 - 1);
+        QTRY_COMPARE(p.shown(), p.controller.expandedFrame(QGuiApplication::screens().first()));
+        QCOMPARE(p.shown().right(), 960 - 8 - 1);
     }
 };
 
