@@ -45,7 +45,7 @@ std::optional<QRect> windowOf(qint64 pid, Kind kind) {
         const bool over = info.contains("Override Redirect State: yes"),
                    top = info.contains(QRegularExpression("Parent window id: \\S+ \\(the root window\\)"));
         if (kind == Kind::trayIcon
-                ? !top && r.width() <= 64
+                ? !top && r.width() > 4 && r.width() <= 64 // not while the tray host has yet to size it
                 : top && over && (r.width() == 240 || r.width() == 16) == (kind == Kind::panel))
             return r;
     }
