@@ -227,6 +227,9 @@ private slots:
             return;
         }
         const bool toTab = kind.endsWith("tab");
+        if (toTab && nativePanel())
+            QSKIP("where the tab is a native surface, a native drag onto it opened the panel only after "
+                  "15 s or not at all in some runs (labwc, sway): not yet understood");
         const QRect tab = StowbayPanelController::tabFrame(available(), StowbayEdge::right);
         if (toTab) { // a file held, and the panel folded to its tab
             QVERIFY(stowbay({"add", m_opener}) != "failed");
