@@ -183,10 +183,7 @@ private slots:
             TestSupport::writeFile(p.path(name), "1");
         p.controller.present(true);
         QVERIFY(p.restsAt(p.controller.expandedFrame(p.screen())));
-        const QPoint at = p.controller.content()->dropZone()->mapToGlobal(QPoint(20, 20));
-        x.moveTo(at.x(), at.y());
-        x.button(true);
-        x.button(false);
+        x.click(p.controller.content()->dropZone()->mapToGlobal(QPoint(20, 20)));
         QPointer<QFileDialog> dialog;
         QTRY_VERIFY((dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())));
         QTRY_VERIFY(dialog->isActiveWindow());
@@ -206,8 +203,7 @@ private slots:
         QAbstractButton *clear = p.controller.content()->clearButton(),
                         *undo = p.controller.content()->undoButton();
         const QPoint onClear = clear->mapToGlobal(clear->rect().center());
-        x.moveTo(onClear.x(), onClear.y());
-        x.button(true), x.button(false);
+        x.click(onClear);
         QTRY_VERIFY(undo->hasFocus());
         QTest::qWait(4000); // most of the offer's time: then Undo is beside Clear, on the panel
         const QRect offer(undo->mapToGlobal(QPoint()), undo->size());

@@ -34,12 +34,7 @@ class tst_SettingsWindow : public QObject {
     Q_OBJECT
 private:
     XTestDriver x;
-    void click(QWidget *widget) {
-        const QPoint at = widget->mapToGlobal(widget->rect().center());
-        x.moveTo(at.x(), at.y());
-        x.button(true);
-        x.button(false);
-    }
+    void click(QWidget *widget) { x.click(widget->mapToGlobal(widget->rect().center())); }
 
 private slots:
     void initTestCase() { QVERIFY2(x.display(), "the desktop tests need an X display"); }
