@@ -1,18 +1,23 @@
 // The panel on the real X server, read back by other X clients: where it stands at each edge, the
 // frames of a slide, the tab, a drop from another process, the keyboard, the clipboard with a file
-// manager, what a screen reader reads, and two screens.
+// manager, what a screen reader reads, the settings window and the global shortcut, and two screens.
 #include "Files/Pasteboard.h"
 #include "Files/PreviewPanel.h"
 #include "Input/MouseMonitor.h"
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
+#include "Settings/HotkeyRecorder.h"
+#include "Settings/SettingsView.h"
+#include "Shell/AppDelegate.h"
 #include "TestSupport.h"
+#include "Triggers/HotKeyManager.h"
 #include "Views/StowbayContentView.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -21,6 +26,17 @@
 #include <QScopeGuard>
 #include <QScreen>
 
+// Writes down the keys that reach the program's windows: the ones no grab takes.
+class KeysSeen : public QObject {
+public:
+    QList<int> keys;
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::KeyPress) keys << static_cast<QKeyEvent *>(event)->key();
+        return false;
+    }
+};
+
+// Xlib after Qt: its macros (KeyPress) would break Qt's names.
 #include "DesktopWindows.h"
 #include "XTestDriver.h"
 #include <X11/keysym.h>
@@ -427,6 +443,100 @@ private slots:
             return high - low;
         };
         QTRY_VERIFY2(variation() <= 8, qPrintable(QString::number(variation())));
+    }
+
+    // One settings window however often it is asked for, and a shortcut recorded there working at
+    // once (also the current one, pressed again), pressed through XTEST.
+    void settingsWindow() {
+        QFile::remove(TestSupport::storedFilePath()); // what the other tests' stores left: a tab to show
+        AppSettings &settings = AppSettings::shared();
+        AppDelegate delegate(settings);
+        delegate.applicationDidFinishLaunching();
+        delegate.openSettings();
+        delegate.openSettings();
+        auto *view = SettingsView::showWindow(settings, HotKeyManager::shared());
+        QVERIFY(QTest::qWaitForWindowActive(view));
+        QCOMPARE(DesktopWindows::shown({"--name", "Stowbay Settings"}).size(), 1);
+        StowbayPanelController &panel = *delegate.controller();
+
+        // The current combination pressed while recording is recorded, and shows no panel.
+        HotkeyRecorder *recorder = view->recorder();
+        const auto record = [&] {
+            const QWidget *change = recorder->changeButton();
+            x.click(change->mapToGlobal(change->rect().center()));
+            return QTest::qWaitFor([&] { return recorder->isRecording(); });
+        };
+        QVERIFY(record());
+        x.chord({XK_Control_L, XK_Alt_L, XK_s});
+        QTRY_VERIFY(!recorder->isRecording());
+        QCOMPARE(panel.state(), State::hidden);
+        // Taken back, it works again, with or without Num Lock and Caps Lock, and the focused window
+        // never sees it.
+        KeysSeen seen;
+        qApp->installEventFilter(&seen);
+        for (const KeySym lock : {KeySym(NoSymbol), KeySym(XK_Num_Lock), KeySym(XK_Caps_Lock)}) {
+            if (lock != NoSymbol) x.chord({lock});
+            x.chord({XK_Control_L, XK_Alt_L, XK_s});
+            QTRY_COMPARE(panel.state(), State::expanded);
+            x.chord({XK_Control_L, XK_Alt_L, XK_s});
+            QTRY_COMPARE(panel.state(), State::hidden);
+            if (lock != NoSymbol) x.chord({lock});
+        }
+        QVERIFY(!seen.keys.contains(Qt::Key_S));
+
+        // A new one works at once, and the old one goes back to the focused window.
+        QVERIFY(QTest::qWaitForWindowActive(view));
+        QVERIFY(record());
+        x.chord({XK_Control_L, XK_Shift_L, XK_a});
+        QTRY_COMPARE(settings.hotkeyModifiers(), AppSettings::controlKey | AppSettings::shiftKey);
+        x.chord({XK_Control_L, XK_Alt_L, XK_s});
+        QTRY_VERIFY(seen.keys.contains(Qt::Key_S));
+        QCOMPARE(panel.state(), State::hidden);
+
+        // Another program takes the keyboard, unknown to Stowbay: the shortcut still gives it to the
+        // panel, also from the tab, a window already shown.
+        QTemporaryDir files;
+        QVERIFY(QFile(files.filePath("held")).open(QIODevice::WriteOnly));
+        delegate.store().add({QUrl::fromLocalFile(files.filePath("held"))});
+        QTRY_COMPARE(delegate.store().items().size(), 1);
+        for (const State state : {State::expanded, State::tab}) {
+            x.chord({XK_Control_L, XK_Shift_L, XK_a});
+            QTRY_COMPARE(panel.state(), state);
+        }
+        QTRY_COMPARE(panel.panel().windowOpacity(), 1.0); // at rest: nothing of it changes any more
+        Display *d = x.display();
+        XSetWindowAttributes bypass{};
+        bypass.override_redirect = True;
+        const Window other = XCreateWindow(d, DefaultRootWindow(d), 0, 0, 200, 200, 0, CopyFromParent,
+                                           InputOutput, CopyFromParent, CWOverrideRedirect, &bypass);
+        XMapRaised(d, other);
+        XSync(d, False);
+        XSetInputFocus(d, other, RevertToParent, CurrentTime);
+        XSync(d, False);
+        panel.hotKeyPressed(); // as `stowbay toggle` bound to the keys by the desktop: no key reaches us
+        QTRY_VERIFY(panel.panel().isKeyWindow());
+        x.chord({XK_Control_L, XK_Shift_L, XK_a});
+        QTRY_COMPARE(panel.state(), State::tab);
+        XDestroyWindow(d, other);
+
+        // Another program holds Ctrl+Alt+K, though only with Num Lock on: recorded, it is held in
+        // none of its variants, and the one before is let go.
+        Display *holder = XOpenDisplay(nullptr);
+        XGrabKey(holder, XKeysymToKeycode(holder, XK_k), ControlMask | Mod1Mask | Mod2Mask,
+                 DefaultRootWindow(holder), False, GrabModeAsync, GrabModeAsync);
+        XSync(holder, False);
+        DesktopWindows::run("xdotool", {"windowactivate", "--sync",
+                                        DesktopWindows::shown({"--name", "Stowbay Settings"}).value(0)});
+        QVERIFY(QTest::qWaitForWindowActive(view));
+        QVERIFY(record());
+        x.chord({XK_Control_L, XK_Alt_L, XK_k});
+        QTRY_COMPARE(settings.hotkeyKeyCode(), 40u);
+        seen.keys.clear();
+        x.chord({XK_Control_L, XK_Alt_L, XK_k});
+        x.chord({XK_Control_L, XK_Shift_L, XK_a});
+        QTRY_VERIFY(seen.keys.contains(Qt::Key_K) && seen.keys.contains(Qt::Key_A));
+        QCOMPARE(panel.state(), State::tab);
+        XCloseDisplay(holder);
     }
 
     // The panel opens on the pointer's screen and moves when its screen goes away.

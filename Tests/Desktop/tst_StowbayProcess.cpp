@@ -447,6 +447,32 @@ private slots:
         for (QProcess *helper : {&tumbler, &bus})
             helper->terminate(), helper->waitForFinished();
     }
+    // At its first start, at twice the scale on a 1440 × 700 screen, shorter than the window: the
+    // whole settings window is in the screen's free area, with room for its title bar; Ctrl+W closes
+    // it, and Escape closes the welcome.
+    void settingsWindowAtTwiceTheScale() {
+        QCOMPARE(QProcess::execute("xrandr", {"--setmonitor", "S", "1440/380x700/185+0+0", "screen"}), 0);
+        storeOneItem(true, true);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_SCALE_FACTOR", "2");
+        QObject processes;
+        QVERIFY(finished(start(&processes, {"settings"}, {}, environment))); // Stowbay, in the background
+        const auto quit = qScopeGuard([] { command({"quit"}, {}); });
+        const auto window = [](const char *name) { return shown({"--name", name}).value(0); };
+        QTRY_VERIFY_WITH_TIMEOUT(!window("Stowbay Settings").isEmpty() && welcomes() == 1, timeoutMs);
+        const QRect settings = shownAt(window("Stowbay Settings"));
+        const int freeBottom = 700 - 32; // above the tray host's bar
+        QVERIFY2(settings.top() >= 20 && settings.bottom() < freeBottom,
+                 qPrintable(QDebug::toString(settings)));
+        const auto closedBy = [&](const char *name, std::initializer_list<KeySym> keys) {
+            run("xdotool", {"windowactivate", "--sync", window(name)});
+            m_x.chord(keys);
+            return QTest::qWaitFor([&] { return window(name).isEmpty(); }, 5000);
+        };
+        QVERIFY(closedBy("Stowbay Settings", {XK_Control_L, XK_w}));
+        QVERIFY(closedBy("Welcome", {XK_Escape}));
+        QCOMPARE(QProcess::execute("xrandr", {"--delmonitor", "S"}), 0);
+    }
 };
 
 STOWBAY_TEST_MAIN(tst_StowbayProcess)
