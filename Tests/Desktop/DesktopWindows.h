@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QRegularExpression>
 #include <QStringList>
+#include <optional>
 
 namespace DesktopWindows {
 
@@ -39,6 +40,25 @@ inline QList<QRect> windowsOf(qint64 pid) {
     for (const QString &id : shown({"--pid", QString::number(pid)}))
         if (const QRect r = shownAt(id); !r.isNull()) rects << r;
     return rects;
+}
+
+enum class Kind { trayIcon, menu, panel };
+
+// A shown window of process `pid`, as another program sees it: its tray icon (a small window inside
+// the tray host's), its panel (a top-level window over the others, 240 points wide, or 16 as the
+// tab) or its menu (any other window over the others).
+inline std::optional<QRect> windowOf(qint64 pid, Kind kind) {
+    for (const QString &id : shown({"--pid", QString::number(pid)})) {
+        const QString info = run("xwininfo", {"-id", id, "-stats", "-tree"});
+        const QRect r = shownAt(id);
+        const bool over = info.contains("Override Redirect State: yes"),
+                   top = info.contains(QRegularExpression("Parent window id: \\S+ \\(the root window\\)"));
+        if (kind == Kind::trayIcon
+                ? !top && r.width() > 4 && r.width() <= 64 // not while the tray host has yet to size it
+                : top && over && (r.width() == 240 || r.width() == 16) == (kind == Kind::panel))
+            return r;
+    }
+    return std::nullopt;
 }
 
 // The window titled `name` (a folder window shows its folder's name), given `size` and placed at

@@ -28,6 +28,11 @@ public:
     void button(bool down, unsigned int which = 1) {
         step(XTestFakeButtonEvent(m_display, which, down, CurrentTime));
     }
+    void click(QPoint at, unsigned int which = 1) {
+        moveTo(at.x(), at.y());
+        button(true, which);
+        button(false, which);
+    }
     void key(KeySym keysym, bool down) {
         step(XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, keysym), down, CurrentTime));
     }

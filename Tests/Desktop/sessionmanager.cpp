@@ -56,16 +56,13 @@ Status newClient(SmsConn conn, SmPointer, unsigned long *mask, SmsCallbacks *cal
     client = conn;
     *mask = ~0UL;
     std::memset(callbacks, 0, sizeof *callbacks);
+    // Only what Stowbay's toolkit sends; it asks for no interaction, no second phase and no
+    // properties back.
     callbacks->register_client.callback = registerClient;
-    callbacks->interact_request.callback = [](SmsConn c, SmPointer, int) { SmsInteract(c); };
-    callbacks->interact_done.callback = [](SmsConn, SmPointer, Bool) {};
-    callbacks->save_yourself_request.callback = [](SmsConn, SmPointer, int, Bool, int, Bool, Bool) {};
-    callbacks->save_yourself_phase2_request.callback = [](SmsConn c, SmPointer) { SmsSaveYourselfPhase2(c); };
     callbacks->save_yourself_done.callback = saveDone;
     callbacks->close_connection.callback = closeConnection;
     callbacks->set_properties.callback = setProperties;
     callbacks->delete_properties.callback = [](SmsConn, SmPointer, int, char **) {};
-    callbacks->get_properties.callback = [](SmsConn c, SmPointer) { SmsReturnProperties(c, 0, nullptr); };
     return 1;
 }
 

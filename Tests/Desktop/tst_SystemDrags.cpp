@@ -165,14 +165,12 @@ private slots:
         const QRect source = placeWindow("stowbay-from", {0, 0});
         toWindow.start("pcmanfm", {"--no-desktop", "--new-win", to});
         const QRect target = placeWindow("stowbay-to", {0, 520});
-        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(stowbay.processId()).isEmpty(), timeoutMs); // the tray icon
+        QTRY_VERIFY_WITH_TIMEOUT(windowOf(stowbay.processId(), Kind::trayIcon), timeoutMs);
         std::optional<QRect> panel; // as last seen: shown `width` points wide (240 expanded, 16 the tab)
         const auto panelShows = [&](int width) {
             return QTest::qWaitFor(
                 [&] {
-                    for (const QRect &r : windowsOf(stowbay.processId()))
-                        if (r.width() == width && r.height() >= 96) return bool(panel = r);
-                    return false;
+                    return (panel = windowOf(stowbay.processId(), Kind::panel)) && panel->width() == width;
                 },
                 timeoutMs);
         };
