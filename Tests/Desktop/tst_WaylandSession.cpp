@@ -178,7 +178,7 @@ private slots:
                   "native program gets nothing, and the file stays in the panel (built without LayerShellQt, "
                   "Stowbay runs on XWayland here)");
         if (out && kind != "out" && !nativePanel())
-            QSKIP("the panel is an X11 window here: tst_DragOut drags out of it into X11 programs, "
+            QSKIP("the panel is an X11 window here: tst_Panel drags out of it into X11 programs, "
                   "and into one that never takes the drop");
         QProcess source;
         QByteArray output;
