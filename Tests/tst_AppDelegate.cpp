@@ -16,10 +16,7 @@ using TestSupport::storedFilePath;
 
 namespace {
 QList<QUuid> idsOf(const QList<StowbayItem> &items) {
-    QList<QUuid> ids;
-    for (const auto &item : items)
-        ids << item.id;
-    return ids;
+    return TestSupport::mapped(items, [](const StowbayItem &item) { return item.id; });
 }
 } // namespace
 
