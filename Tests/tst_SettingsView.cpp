@@ -76,17 +76,15 @@ private slots:
                  qPrintable(QString::number(qGray(image.pixel(at)))));
     }
 
-    void welcomeShowsOnceAndStopsWhenClosed() {
+    // The welcome shows once, and "Got it" closes it. Escape and Ctrl+W close the settings window
+    // and the welcome, as they close any dialog.
+    void closedByKeys() {
         MemoryUserDefaults defaults;
         QPointer<WelcomeView> window = WelcomeView::showIfFirstRun(defaults);
         QVERIFY(window && window->isVisible() && window->frameTimer()->isActive());
         QVERIFY(!WelcomeView::showIfFirstRun(defaults));
         QTest::keyClick(window->focusWidget(), Qt::Key_Return); // "Got it"
         QTRY_VERIFY(!window);                                   // closed and gone, with its timer
-    }
-
-    // Escape and Ctrl+W close the settings window and the welcome, as they close any dialog.
-    void closedByKeys() {
         Fixture f;
         for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), Qt::CTRL | Qt::Key_W}) {
             SettingsView view(f.settings, f.hotKeys);
@@ -98,10 +96,13 @@ private slots:
         }
     }
 
-    // The view follows the settings both ways.
-    void controlsFollowTheSettings() {
+    // The view follows the settings both ways. Where keys reach Stowbay only from some windows the
+    // note gives sway's binding line, with the recorded keys; once the desktop holds the shortcut,
+    // the keys it gave, and its own dialog where it has one.
+    void controlsFollowTheSettingsAndTheDesktop() {
         Fixture f;
         f.settings.setSensitivity(ShakeSensitivity::easy);
+        f.platform.everywhere = false;
         SettingsView view(f.settings, f.hotKeys);
         view.openModePicker()->setCurrentIndex(1); // "Any file drag begins"
         QCOMPARE(f.settings.openMode(), OpenMode::anyDrag);
@@ -118,6 +119,33 @@ private slots:
         QVERIFY(!view.launchAtLoginToggle()->isChecked());
         QVERIFY(!view.loginErrorText()->isHidden() && !view.loginErrorText()->text().isEmpty());
         blocker.remove();
+
+        QVERIFY(!view.shortcutNote()->isHidden());
+        QVERIFY2(view.shortcutNote()->text().contains("\nbindsym Ctrl+Alt+s exec "),
+                 qPrintable(view.shortcutNote()->text()));
+        f.platform.everywhere = true;
+        f.platform.trigger = "Ctrl+Alt+D";
+        f.platform.onChange();
+        QVERIFY(view.shortcutNote()->text().contains("Ctrl+Alt+D") &&
+                !view.shortcutNote()->text().contains("bindsym"));
+        // Where the desktop has a dialog of its own, "Change…" opens it, and records nothing.
+        f.platform.configures = true;
+        f.platform.onChange();
+        view.recorder()->changeButton()->click();
+        QCOMPARE(f.platform.configured, 1);
+        QVERIFY(!view.recorder()->isRecording() && view.recorder()->resetButton()->isHidden());
+        f.platform.trigger.clear();
+        f.platform.configures = false;
+        f.platform.onChange();
+        QVERIFY(view.shortcutNote()->isHidden()); // as in an X11 session
+
+        // The desktop's words for its keys, as the note gives them.
+        for (const auto &[given, shown] :
+             QList<std::pair<QString, QString>>{{"Press <Control><Alt>s", "Ctrl+Alt+S"},
+                                                {"<Primary><Shift>F5", "Ctrl+Shift+F5"},
+                                                {"CTRL+ALT+s", "Ctrl+Alt+S"},
+                                                {"Meta+Space", "Meta+Space"}})
+            QCOMPARE(PortalShortcuts::readableTrigger(given), shown);
     }
 
     void recorder_data() {
@@ -179,41 +207,6 @@ private slots:
                                       f.defaults.string("hotkeyLabel")),
                  stored);
         if (!display.isEmpty()) QCOMPARE(recorder.shortcutText()->text(), display);
-    }
-
-    // Where keys reach Stowbay only from some windows the note gives sway's binding line, with the
-    // recorded keys; once the desktop holds the shortcut, the keys it gave, and its own dialog
-    // where it has one.
-    void shortcutNoteFollowsTheDesktop() {
-        Fixture f;
-        f.platform.everywhere = false;
-        SettingsView view(f.settings, f.hotKeys);
-        QVERIFY(!view.shortcutNote()->isHidden());
-        QVERIFY2(view.shortcutNote()->text().contains("\nbindsym Ctrl+Alt+s exec "),
-                 qPrintable(view.shortcutNote()->text()));
-        f.platform.everywhere = true;
-        f.platform.trigger = "Ctrl+Alt+D";
-        f.platform.onChange();
-        QVERIFY(view.shortcutNote()->text().contains("Ctrl+Alt+D") &&
-                !view.shortcutNote()->text().contains("bindsym"));
-        // Where the desktop has a dialog of its own, "Change…" opens it, and records nothing.
-        f.platform.configures = true;
-        f.platform.onChange();
-        view.recorder()->changeButton()->click();
-        QCOMPARE(f.platform.configured, 1);
-        QVERIFY(!view.recorder()->isRecording() && view.recorder()->resetButton()->isHidden());
-        f.platform.trigger.clear();
-        f.platform.configures = false;
-        f.platform.onChange();
-        QVERIFY(view.shortcutNote()->isHidden()); // as in an X11 session
-
-        // The desktop's words for its keys, as the note gives them.
-        for (const auto &[given, shown] :
-             QList<std::pair<QString, QString>>{{"Press <Control><Alt>s", "Ctrl+Alt+S"},
-                                                {"<Primary><Shift>F5", "Ctrl+Shift+F5"},
-                                                {"CTRL+ALT+s", "Ctrl+Alt+S"},
-                                                {"Meta+Space", "Meta+Space"}})
-            QCOMPARE(PortalShortcuts::readableTrigger(given), shown);
     }
 
     // GNOME's keyboard shortcuts, in the test's own GSettings: the click adds Stowbay's entry after
