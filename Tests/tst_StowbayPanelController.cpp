@@ -107,7 +107,6 @@ private slots:
         QTest::addColumn<bool>("dragActive");
         QTest::addColumn<bool>("internalDrag");
         QTest::addColumn<QPoint>("beyond"); // the pointer beyond the panel's sides (x) or ends (y)
-        QTest::newRow("nothing holds it: folds") << false << false << QPoint(-200, 0);
         QTest::newRow("a file drag elsewhere holds it") << true << false << QPoint(-200, 0);
         QTest::newRow("a drag out of the panel holds it") << false << true << QPoint(-200, 0);
         QTest::newRow("the pointer 12 points to the side holds it") << false << false << QPoint(-12, 0);
