@@ -173,13 +173,12 @@ private slots:
                  qPrintable(QString::number(qGray(image.pixel(at)))));
     }
 
-    // The welcome shows once, and "Got it" closes it. Escape and Ctrl+W close the settings window
-    // and the welcome, as they close any dialog.
+    // "Got it" closes the welcome (that a later start shows none is the desktop process test's).
+    // Escape and Ctrl+W close the settings window and the welcome, as they close any dialog.
     void closedByKeys() {
         MemoryUserDefaults defaults;
         QPointer<WelcomeView> window = WelcomeView::showIfFirstRun(defaults);
         QVERIFY(window && window->isVisible() && window->frameTimer()->isActive());
-        QVERIFY(!WelcomeView::showIfFirstRun(defaults));
         QTest::keyClick(window->focusWidget(), Qt::Key_Return); // "Got it"
         QTRY_VERIFY(!window);                                   // closed and gone, with its timer
         Fixture f;
@@ -288,8 +287,7 @@ private slots:
         HotkeyRecorder recorder(f.settings, f.hotKeys);
         int beeped = 0;
         recorder.beep = [&] { ++beeped; };
-        recorder.changeButton()->click();
-        QCOMPARE(f.platform.held, 0); // the current shortcut cannot fire while recording
+        recorder.changeButton()->click(); // (the shortcut cannot fire meanwhile: the desktop test's)
 
         recorder.show();
         if (key == Qt::Key_unknown)
