@@ -161,7 +161,7 @@ private slots:
     // silent clients ends with the request, and the cap on clients drops one still sending, never one
     // waiting for its answer. A client gives up on an answer that never comes. Programs started from
     // here do not inherit the lock: one that outlives this Stowbay keeps no later start out.
-    void answersOutwaitTheDeadlines() {
+    void answersOutwaitTheDeadlinesAndAskingTakesNoLock() {
         QTemporaryDir folder;
         QProcess program;
         {
@@ -195,12 +195,10 @@ private slots:
         QVERIFY(SingleInstance(folder.path()).acquire());
         program.kill();
         program.waitForFinished();
-    }
 
-    // A command that only asks (list, clear, quit) never takes the lock, so it never makes a starting
-    // Stowbay take it for the running one: here Stowbay starts 200 times while they run without pause.
-    void askingNeverKeepsAStartOut() {
-        QTemporaryDir folder;
+        // A command that only asks (list, clear, quit) never takes the lock, so it never makes a
+        // starting Stowbay take it for the running one: here Stowbay starts 200 times while they run
+        // without pause.
         QProcess asking;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", folder.path());
