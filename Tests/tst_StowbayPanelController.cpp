@@ -195,7 +195,6 @@ private slots:
         row("Ctrl+Z puts back what Delete removed, in place", "Del, Ctrl+Z", "B D", "B D", "A B C D E");
         row("Down goes on after a Delete; Ctrl+Z puts back only the last removal", "Del, Down, Del, Ctrl+Z",
             "B", "D", "A C D E");
-        row("Down with nothing selected: the first row", "Down", "", "A", "A B C D E");
         row("Up with nothing selected: the last row", "Up", "", "E", "A B C D E");
         row("Down and Up move one row from the last clicked", "Down, Down, Up", "A C", "D", "A B C D E");
         row("Shift+Down extends from the anchor, Shift+Up shrinks", "Shift+Down, Shift+Down, Shift+Up", "B",
