@@ -72,10 +72,8 @@ template <class Work> auto meanwhile(Work work) {
 }
 
 int highestOpenDescriptor() {
-    int highest = 2;
-    for (const QString &name : QDir("/proc/self/fd").entryList(QDir::Files | QDir::System))
-        highest = std::max(highest, name.toInt());
-    return highest;
+    const QStringList open = QDir("/proc/self/fd").entryList(QDir::Files | QDir::System);
+    return std::ranges::max(TestSupport::mapped(open, [](const QString &name) { return name.toInt(); }));
 }
 } // namespace
 

@@ -260,7 +260,6 @@ private slots:
 
         Panel p(words("A B"));
         p.controller.showTabIfNeeded();
-        QCOMPARE(p.controller.state(), State::tab);
         QVERIFY(p.restsAt(p.tab()));
         p.settings.setEdge(StowbayEdge::left);
         QTRY_COMPARE(p.frame(),
