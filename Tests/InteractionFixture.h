@@ -62,26 +62,18 @@ struct InteractionFixture {
     QString path(const QString &name) const { return dir.filePath(name); }
     QUuid id(const QString &name) const { return idByName.value(name, QUuid::createUuid()); }
     QList<QUuid> ids(const QStringList &names) const {
-        QList<QUuid> list;
-        for (const QString &name : names)
-            list << id(name);
-        return list;
+        return TestSupport::mapped(names, [this](const QString &name) { return id(name); });
     }
     QSet<QUuid> set(const QStringList &names) const {
         const QList<QUuid> list = ids(names);
         return {list.begin(), list.end()};
     }
     QList<QUrl> urls(const QStringList &names) const {
-        QList<QUrl> list;
-        for (const QString &name : names)
-            list << QUrl::fromLocalFile(path(name));
-        return list;
+        return TestSupport::mapped(names,
+                                   [this](const QString &name) { return QUrl::fromLocalFile(path(name)); });
     }
     QStringList names() const {
-        QStringList list;
-        for (const StowbayItem &item : store->items())
-            list << item.name;
-        return list;
+        return TestSupport::mapped(store->items(), [](const StowbayItem &item) { return item.name; });
     }
     // Refreshes the store and waits for the new file facts.
     bool refreshed() {

@@ -55,6 +55,14 @@ inline int mode(const QString &path) {
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
+// `f` of each element of `list`, in order.
+template <class List, class F> auto mapped(const List &list, F f) {
+    QList<std::decay_t<decltype(f(*list.begin()))>> result;
+    for (const auto &element : list)
+        result << f(element);
+    return result;
+}
+
 } // namespace TestSupport
 
 // QTEST_MAIN with an isolated home folder, set up before the application object exists.

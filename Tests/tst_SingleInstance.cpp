@@ -72,10 +72,8 @@ template <class Work> auto meanwhile(Work work) {
 }
 
 int highestOpenDescriptor() {
-    int highest = 2;
-    for (const QString &name : QDir("/proc/self/fd").entryList(QDir::Files | QDir::System))
-        highest = std::max(highest, name.toInt());
-    return highest;
+    const QStringList open = QDir("/proc/self/fd").entryList(QDir::Files | QDir::System);
+    return std::ranges::max(TestSupport::mapped(open, [](const QString &name) { return name.toInt(); }));
 }
 } // namespace
 
@@ -88,26 +86,22 @@ private slots:
         QTest::addColumn<QByteArray>("bad");      // what each sends
         QTest::addColumn<bool>("hangUp");         // and closes its sending side after it
         QTest::addColumn<QByteArray>("why");      // in the error answer the first gets
+        const auto row = [](const char *name, const QByteArray &leftOver, int count, const QByteArray &bad,
+                            bool hangUp, const QByteArray &why) {
+            QTest::newRow(name) << leftOver << count << bad << hangUp << why;
+        };
         const QByteArray none, cut = "STOWBAY 1 request 10\n{\"co";
-        QTest::newRow("lock: garbled, another host's")
-            << QByteArray("\xff\x01\n4242\nanother-host\n", 21) << 0 << none << false << none;
-        QTest::newRow("200 silent, at the descriptor limit")
-            << none << 200 << QByteArray("") << false << none;
-        QTest::newRow("garbage") << none << 1 << QByteArray("\0\xff\x13junk\n", 8) << true
-                                 << QByteArray("not a Stowbay");
-        QTest::newRow("no line end in 64 bytes")
-            << none << 1 << QByteArray(200, 'x') << false << QByteArray("not a Stowbay");
-        QTest::newRow("length no number")
-            << none << 1 << QByteArray("STOWBAY 1 request -2\n{}") << true << QByteArray("not a");
-        QTest::newRow("another version")
-            << none << 1 << QByteArray("STOWBAY 2 request 2\n{}") << true << QByteArray("version 2");
-        QTest::newRow("one byte over the bound")
-            << none << 1 << QByteArray("STOWBAY 1 request 4194305\n") + QByteArray(1 << 20, 'x') << false
-            << QByteArray("too large");
-        QTest::newRow("cut short, then hung up")
-            << none << 1 << cut << true << QByteArray("ended before its end");
-        QTest::newRow("cut short, then silent")
-            << none << 1 << cut << false << QByteArray("not finished in time");
+        row("lock: garbled, another host's", QByteArray("\xff\x01\n4242\nanother-host\n", 21), 0, none, false,
+            none);
+        row("200 silent, at the descriptor limit", none, 200, "", false, none);
+        row("garbage", none, 1, QByteArray("\0\xff\x13junk\n", 8), true, "not a Stowbay");
+        row("no line end in 64 bytes", none, 1, QByteArray(200, 'x'), false, "not a Stowbay");
+        row("length no number", none, 1, "STOWBAY 1 request -2\n{}", true, "not a");
+        row("another version", none, 1, "STOWBAY 2 request 2\n{}", true, "version 2");
+        row("one byte over the bound", none, 1, "STOWBAY 1 request 4194305\n" + QByteArray(1 << 20, 'x'),
+            false, "too large");
+        row("cut short, then hung up", none, 1, cut, true, "ended before its end");
+        row("cut short, then silent", none, 1, cut, false, "not finished in time");
     }
 
     // Whatever a crash or another machine left in the lock file, the first start runs and a later one
@@ -165,7 +159,7 @@ private slots:
     // silent clients ends with the request, and the cap on clients drops one still sending, never one
     // waiting for its answer. A client gives up on an answer that never comes. Programs started from
     // here do not inherit the lock: one that outlives this Stowbay keeps no later start out.
-    void answersOutwaitTheDeadlines() {
+    void answersOutwaitTheDeadlinesAndAskingTakesNoLock() {
         QTemporaryDir folder;
         QProcess program;
         {
@@ -199,12 +193,10 @@ private slots:
         QVERIFY(SingleInstance(folder.path()).acquire());
         program.kill();
         program.waitForFinished();
-    }
 
-    // A command that only asks (list, clear, quit) never takes the lock, so it never makes a starting
-    // Stowbay take it for the running one: here Stowbay starts 200 times while they run without pause.
-    void askingNeverKeepsAStartOut() {
-        QTemporaryDir folder;
+        // A command that only asks (list, clear, quit) never takes the lock, so it never makes a
+        // starting Stowbay take it for the running one: here Stowbay starts 200 times while they run
+        // without pause.
         QProcess asking;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", folder.path());

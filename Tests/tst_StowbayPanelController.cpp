@@ -1,6 +1,7 @@
 // Where the panel goes on each edge, and how it moves between hidden, expanded and the tab: the
 // collapse timer, the generation rule, keys, the shortcut and drag-end rules, and what the
-// content shows. Moves and delays run five times faster than the user sees them.
+// content shows. Moves and delays run five times faster than the user sees them. Around it, the
+// program's launch, quit and tray menu.
 #include "Interaction/StowbayDragState.h"
 #include "InteractionFixture.h"
 #include "Panel/StowbayPanelController.h"
@@ -11,15 +12,26 @@
 #include "Views/TabHandleView.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSystemTrayIcon>
+#include <QTimer>
 
 using State = StowbayPanelController::State;
 Q_DECLARE_METATYPE(StowbayEdge)
 Q_DECLARE_METATYPE(State)
 
+using TestSupport::storedFilePath;
+
 namespace {
+QList<QUuid> idsOf(const QList<StowbayItem> &items) {
+    return TestSupport::mapped(items, [](const StowbayItem &item) { return item.id; });
+}
+
 // A controller over a store of A to E (or none), the pointer far from where the panel goes.
 struct Panel : InteractionFixture {
     bool dragActive = false;
@@ -46,6 +58,18 @@ struct Panel : InteractionFixture {
 
 class tst_StowbayPanelController : public QObject {
     Q_OBJECT
+    // A stored item `ageSeconds` old for the file `name`, which holds "hello" when `onDisk`.
+    StowbayItem item(const QString &name, qint64 ageSeconds, bool pinned = false, bool onDisk = true) {
+        if (onDisk) TestSupport::writeFile(m_files.filePath(name), "hello");
+        const QDateTime added = QDateTime::currentDateTimeUtc().addSecs(-ageSeconds);
+        return {QUuid::createUuid(), m_files.filePath(name), std::nullopt, name, added, pinned};
+    }
+    void store(const QList<StowbayItem> &items) {
+        TestSupport::writeFile(storedFilePath(), StoredItems::encode(items));
+    }
+
+    QTemporaryDir m_files;
+
 private slots:
     void initTestCase() { StowbayPanelController::timeScale = 0.2; }
 
@@ -86,39 +110,18 @@ private slots:
         QCOMPARE(StowbayPanelController::slidOut(expanded, edge), slidOut);
     }
 
-    // Present, the timer folds it into the tab, the pointer resting on the tab opens it again and
-    // Escape folds it. The shortcut during that slide-out presents again, pinned: the slide-out's completion
-    // is stale and shows no tab, and the panel stays until the shortcut folds it. With the last item
-    // gone the tab goes away.
-    void presentCollapseAndTab() {
+    // Resting on the tab opens the panel, not pinned: Escape folds it into the tab again. With the
+    // last item gone the tab goes away.
+    void restOnTheTabAndTheLastItemGone() {
         Panel p;
-        p.controller.present(false);
-        QCOMPARE(p.frame(), StowbayPanelController::slidOut(p.expanded(), StowbayEdge::right));
-        QVERIFY(p.controller.panel().isVisible());
-        QTRY_COMPARE(p.controller.state(), State::tab); // 3 s, scaled
-        QVERIFY(p.restsAt(p.tab()));
-        QVERIFY(p.controller.model().isTab());
-
+        p.controller.showTabIfNeeded();
         p.controller.background().onEnter(); // resting there
         QTRY_COMPARE(p.controller.state(), State::expanded);
         QVERIFY(!p.controller.pinnedOpen());
-        QVERIFY(p.restsAt(p.expanded()));
         p.key(Qt::Key_Escape);
         QCOMPARE(p.controller.state(), State::tab);
-        p.controller.hotKeyPressed();
-        QVERIFY(p.controller.pinnedOpen());
-        QVERIFY(p.restsAt(p.expanded()));
-        QTest::qWait(300); // past the Escape's slide-out and three scaled collapse delays
-        QCOMPARE(p.controller.state(), State::expanded);
-        QVERIFY(!p.controller.model().isTab());
-        p.controller.background().onExit();
-        p.controller.dragEnded();
-        QVERIFY(!p.controller.isCollapseArmed());
-        p.controller.hotKeyPressed();
-        QCOMPARE(p.controller.state(), State::tab);
-        QVERIFY(!p.controller.pinnedOpen());
         QVERIFY(p.restsAt(p.tab()));
-
+        QVERIFY(p.controller.model().isTab());
         p.store->remove(p.ids(words("A B C D E")));
         QTRY_COMPARE(p.controller.state(), State::hidden);
         QTRY_VERIFY(!p.controller.panel().isVisible());
@@ -128,7 +131,6 @@ private slots:
         QTest::addColumn<bool>("dragActive");
         QTest::addColumn<bool>("internalDrag");
         QTest::addColumn<QPoint>("beyond"); // the pointer beyond the panel's sides (x) or ends (y)
-        QTest::newRow("nothing holds it: folds") << false << false << QPoint(-200, 0);
         QTest::newRow("a file drag elsewhere holds it") << true << false << QPoint(-200, 0);
         QTest::newRow("a drag out of the panel holds it") << false << true << QPoint(-200, 0);
         QTest::newRow("the pointer 12 points to the side holds it") << false << false << QPoint(-12, 0);
@@ -169,7 +171,9 @@ private slots:
         QTest::addColumn<QString>("steps");
         QTest::addColumn<State>("state"); // after them, and after every delay they armed
         QTest::addColumn<bool>("pinned");
-        QTest::newRow("Escape on the empty panel, the shortcut during the slide-out: shown")
+        QTest::newRow("Escape, the shortcut during the slide-out: shown, the slide-out's end stale")
+            << "present escape shortcut" << State::expanded << true;
+        QTest::newRow("the same on the empty panel")
             << "empty present escape shortcut" << State::expanded << true;
         QTest::newRow("pinned, a drag out of it ends") << "pin dragOutEnded" << State::expanded << true;
         QTest::newRow("pinned, a shake") << "pin present" << State::expanded << true;
@@ -215,7 +219,6 @@ private slots:
         row("Ctrl+Z puts back what Delete removed, in place", "Del, Ctrl+Z", "B D", "B D", "A B C D E");
         row("Down goes on after a Delete; Ctrl+Z puts back only the last removal", "Del, Down, Del, Ctrl+Z",
             "B", "D", "A C D E");
-        row("Down with nothing selected: the first row", "Down", "", "A", "A B C D E");
         row("Up with nothing selected: the last row", "Up", "", "E", "A B C D E");
         row("Down and Up move one row from the last clicked", "Down, Down, Up", "A C", "D", "A B C D E");
         row("Shift+Down extends from the anchor, Shift+Up shrinks", "Shift+Down, Shift+Down, Shift+Up", "B",
@@ -246,8 +249,10 @@ private slots:
     }
 
     // The launch tab, and a new edge taking the tab at once. The panel grows with the items; its
-    // rows stay in place, and the header, "Clear" and the subtitles follow the items. An empty panel
-    // goes away on Escape.
+    // rows stay in place, and the header, "Clear" and the subtitles follow the items, the tab's
+    // count too. Under the pointer, the rows that remain stay where they are on screen when the
+    // first goes, and the panel moves to its frame once the pointer leaves. An empty panel goes
+    // away on Escape.
     void followsStoreAndEdge() {
         Panel empty(QStringList{});
         empty.controller.showTabIfNeeded();
@@ -255,7 +260,6 @@ private slots:
 
         Panel p(words("A B"));
         p.controller.showTabIfNeeded();
-        QCOMPARE(p.controller.state(), State::tab);
         QVERIFY(p.restsAt(p.tab()));
         p.settings.setEdge(StowbayEdge::left);
         QTRY_COMPARE(p.frame(),
@@ -267,47 +271,23 @@ private slots:
         QVERIFY(p.restsAt(two));
         StowbayContentView *content = p.controller.content();
         QCOMPARE(content->titleLabel()->text(), "2 items");
-        ItemRowView *a = content->row(p.id("A"));
-        p.store->add(p.urls(words("C D sub/A")));
-        QTRY_COMPARE(p.store->items().size(), 5);
-        QVERIFY(a->subtitle().startsWith(QFileInfo(p.dir.path()).fileName() + " · ")); // two named A
-        QTRY_COMPARE(p.frame().height(), two.height() + 3 * StowbayPanelController::rowHeight);
-        QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
-        p.store->setPinned({p.id("A")}, true);
-        QVERIFY(content->clearButton()->isEnabled());
-        p.store->clear();
-        QCOMPARE(content->titleLabel()->text(), "4 removed"); // said once, with Undo beside it
-        QVERIFY(content->undoButton()->isVisibleTo(content));
-        QVERIFY(!content->clearButton()->isEnabled()); // only pinned items left
-        QVERIFY(QFile::remove(p.path("A")) && p.refreshed());
-        QCOMPARE(a->subtitle(), "Missing");
-        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder"); // whatever its size
-
-        p.store->remove({p.id("A")});
-        QTRY_COMPARE(p.frame().height(), StowbayPanelController::emptyHeight);
-        QCOMPARE(p.controller.state(), State::expanded);
-        p.key(Qt::Key_Escape); // empty: no tab
-        QCOMPARE(p.controller.state(), State::hidden);
-        QTRY_VERIFY(!p.controller.panel().isVisible());
-    }
-
-    // Under the pointer, the rows that remain stay where they are on screen when the first of five
-    // goes, and the panel moves to its frame once the pointer leaves. The header counts the
-    // selection, the tab the items as they come and go.
-    void steadyUnderThePointer() {
-        Panel p;
-        p.controller.present(true);
-        QVERIFY(p.restsAt(p.expanded()));
-        StowbayContentView *content = p.controller.content();
-        p.interaction->setSelection(p.set(words("B C")));
-        QCOMPARE(content->titleLabel()->text(), "2 of 5 selected");
+        p.interaction->setSelection(p.set(words("B")));
+        QCOMPARE(content->titleLabel()->text(), "1 of 2 selected");
         const TabHandleView *tab = p.controller.panel().findChild<TabHandleView *>();
         const auto tabSays = [tab](const QString &text) {
             return tab->accessibleName() == text && tab->toolTip() == text;
         };
+        ItemRowView *a = content->row(p.id("A"));
+        p.store->add(p.urls(words("C D sub/A")));
+        QTRY_COMPARE(p.store->items().size(), 5);
         QVERIFY(tabSays("Stowbay, 5 items"));
+        QVERIFY(a->subtitle().startsWith(QFileInfo(p.dir.path()).fileName() + " · ")); // two named A
+        QTRY_COMPARE(p.frame().height(), two.height() + 3 * StowbayPanelController::rowHeight);
+        QCOMPARE(content->row(p.id("A")), a); // kept, not rebuilt
 
-        const auto lastRowTop = [&] { return content->row(p.id("E"))->mapToGlobal(QPoint()).y(); };
+        const auto lastRowTop = [&] {
+            return content->row(p.store->items().last().id)->mapToGlobal(QPoint()).y();
+        };
         const int before = lastRowTop();
         p.pointer = p.frame().center();
         p.store->remove({p.id("A")});
@@ -317,6 +297,22 @@ private slots:
         p.pointer = {10, 10};
         p.controller.background().onExit();
         QVERIFY(p.restsAt(p.expanded()));
+
+        p.store->setPinned({p.id("B")}, true);
+        QVERIFY(content->clearButton()->isEnabled());
+        p.store->clear();
+        QCOMPARE(content->titleLabel()->text(), "3 removed"); // said once, with Undo beside it
+        QVERIFY(!content->clearButton()->isEnabled());        // only pinned items left
+        QVERIFY(QFile::remove(p.path("B")) && p.refreshed());
+        QCOMPARE(content->row(p.id("B"))->subtitle(), "Missing");
+        QCOMPARE(ItemRowView::subtitle(ItemInfo{{}, true, true, 4096}), "Folder"); // whatever its size
+
+        p.store->remove({p.id("B")});
+        QTRY_COMPARE(p.frame().height(), StowbayPanelController::emptyHeight);
+        QCOMPARE(p.controller.state(), State::expanded);
+        p.key(Qt::Key_Escape); // empty: no tab
+        QCOMPARE(p.controller.state(), State::hidden);
+        QTRY_VERIFY(!p.controller.panel().isVisible());
     }
 
     // Files that do not fit are told of where the drop was made: in the open panel's header; while
@@ -339,6 +335,118 @@ private slots:
         QTRY_COMPARE(controller.state(), State::tab);
         QCOMPARE(addAndWait(delegate.store(), urls.mid(101)), 0);
         QVERIFY(!title->text().contains("2 files"));
+    }
+
+    void launchToQuit_data() {
+        QTest::addColumn<bool>("keepOnQuit");
+        QTest::newRow("keep: a change just before quit is written") << true;
+        QTest::newRow("do not keep: deleted, the pending save never comes") << false;
+    }
+
+    // Launch purges what has expired, then refreshes the rest from the disk; later a shorter period
+    // purges on a later turn of the loop, and the minute timer purges what has expired since. Quit saves
+    // or deletes the stored file.
+    void launchToQuit() {
+        QFETCH(bool, keepOnQuit);
+        const StowbayItem pinnedGone = item("gone", 8 * 86400, true, false),
+                          dayOld = item("day-old", 2 * 86400), hourOld = item("hour-old", 2 * 3600),
+                          fresh = item("fresh", 60);
+        store({item("week-old", 8 * 86400), pinnedGone, dayOld, hourOld, fresh});
+        MemoryUserDefaults defaults;
+        defaults.setValue("autoClear", "week");
+        AppSettings settings(defaults);
+        AppDelegate delegate(settings);
+        delegate.applicationDidFinishLaunching();
+
+        QCOMPARE(idsOf(delegate.store().items()),
+                 (QList<QUuid>{pinnedGone.id, dayOld.id, hourOld.id, fresh.id}));
+        QTRY_COMPARE(delegate.store().infos().value(pinnedGone.id).exists, false);
+        QTRY_COMPARE(delegate.store().infos().value(fresh.id).size, std::optional<qint64>(5)); // "hello"
+
+        settings.setAutoClear(AutoClear::day);
+        QCOMPARE(delegate.store().items().size(), 4); // not inside the assignment
+        QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, hourOld.id, fresh.id}));
+
+        QTimer *timer = delegate.purgeTimer();
+        QVERIFY(timer && timer->isActive());
+        {
+            const QSignalBlocker quiet(settings); // only the timer can purge now
+            settings.setAutoClear(AutoClear::hour);
+        }
+        timer->setInterval(10);
+        QTRY_COMPARE(idsOf(delegate.store().items()), (QList<QUuid>{pinnedGone.id, fresh.id}));
+
+        settings.setKeepOnQuit(keepOnQuit); // set now: off from the start, nothing would have loaded
+        int added = -1;
+        delegate.store().add({QUrl::fromLocalFile(item("added-just-before-quit", 0).path)},
+                             [&](int n) { added = n; });
+        QTRY_COMPARE(added, 1);
+        QSignalSpy saves(&delegate.store(), &StowbayStore::saved);
+        delegate.applicationWillTerminate(); // well before the save delay is over
+        if (keepOnQuit) {
+            QCOMPARE(TestSupport::storedContents(),
+                     StoredItems::encode(delegate.store().items())); // with the added one
+        } else {
+            QVERIFY(!saves.wait(3 * StowbayStore::saveDelayMs));
+            QVERIFY(!QFile::exists(storedFilePath()));
+        }
+    }
+
+    // "Show Stowbay" opens the panel pinned open; "Clear Stowbay" keeps pinned items, is there only
+    // while something can be cleared, and "Undo Clear" then; the tool tip counts the files; the
+    // Launch at Login check mark is read from the autostart entry each time the menu opens, the
+    // entry toggles it and a failure is shown.
+    void trayMenu() {
+        const StowbayItem pinned = item("pinned", 10, true);
+        store({item("a", 10), pinned, item("b", 10)});
+        MemoryUserDefaults defaults;
+        AppSettings settings(defaults);
+        AppDelegate delegate(settings);
+        QStringList shown;
+        delegate.showAlert = [&](const QString &message, const QString &info) { shown << message << info; };
+        delegate.applicationDidFinishLaunching();
+        // Items at launch: the tab; "Show Stowbay" opens the panel pinned open.
+        QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::tab);
+        delegate.statusMenu()->actions().at(0)->trigger();
+        QCOMPARE(delegate.controller()->state(), StowbayPanelController::State::expanded);
+        QVERIFY(delegate.controller()->pinnedOpen());
+        // No tray shows the icon here: the panel's header offers the menu.
+        QAbstractButton *menu = delegate.controller()->content()->menuButton();
+        QVERIFY(!menu->isHidden());
+        menu->click();
+        QTRY_VERIFY(delegate.statusMenu()->isVisible());
+        delegate.statusMenu()->hide();
+
+        delegate.clearItem()->trigger();
+        QCOMPARE(idsOf(delegate.store().items()), QList<QUuid>{pinned.id});
+        QCOMPARE(delegate.statusItem()->toolTip(), "Stowbay — 1 file");
+        QVERIFY(!delegate.clearItem()->isEnabled());
+        // While the panel is shown the first entry folds it; the clear is offered for undoing.
+        emit delegate.statusMenu()->aboutToShow();
+        QCOMPARE(delegate.statusMenu()->actions().at(0)->text(), "Fold Stowbay");
+        QVERIFY(delegate.statusMenu()->actions().at(3)->isVisible());
+        delegate.statusMenu()->actions().at(3)->trigger();
+        QCOMPARE(delegate.store().items().size(), 3);
+
+        QAction *launch = delegate.launchItem();
+        QVERIFY(!LaunchAtLogin::set(true)); // behind the menu's back
+        emit delegate.statusMenu()->aboutToShow();
+        QCOMPARE(launch->isChecked(), true);
+        QCOMPARE(delegate.statusMenu()->actions().at(0)->shortcut().toString(QKeySequence::NativeText),
+                 "Ctrl+Alt+S");
+        launch->trigger();
+        emit delegate.statusMenu()->aboutToShow();
+        QCOMPARE(launch->isChecked(), false);
+        QVERIFY(shown.isEmpty());
+
+        // A plain file where the autostart folder should be: the entry cannot be written.
+        const QString folder = QFileInfo(LaunchAtLogin::entryPath()).absolutePath();
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        launch->trigger();
+        QCOMPARE(shown.value(0), QString("Could not change Launch at Login"));
+        QVERIFY(!shown.value(1).isEmpty()); // and why
     }
 };
 

@@ -29,10 +29,7 @@ StowbayItem storedItem(const QString &path, qint64 age, bool pinned = false) {
 }
 
 QStringList paths(const QList<StowbayItem> &items) {
-    QStringList result;
-    for (const StowbayItem &item : items)
-        result << item.path;
-    return result;
+    return TestSupport::mapped(items, [](const StowbayItem &item) { return item.path; });
 }
 
 // Run as "writer", for the kill test: writes a growing list as fast as it can, each time with the
@@ -62,9 +59,8 @@ class tst_StowbayStore : public QObject {
 
     // Adds the named paths in the test's folder and lets their save go by.
     void addAndSettle(StowbayStore &store, const QStringList &names) {
-        QList<QUrl> urls;
-        for (const QString &name : names)
-            urls << QUrl::fromLocalFile(m_files + "/" + name);
+        const QList<QUrl> urls = TestSupport::mapped(
+            names, [this](const QString &name) { return QUrl::fromLocalFile(m_files + "/" + name); });
         QCOMPARE(addAndWait(store, urls), names.size());
         QSignalSpy saved(&store, &StowbayStore::saved);
         store.flush();
@@ -255,9 +251,8 @@ private slots:
         addAndSettle(store, {"kept"});
         QCOMPARE(mode(QFileInfo(StowbayStore::fileURL()).absolutePath()), 0700);
         QSignalSpy saved(&store, &StowbayStore::saved);
-        QList<QUrl> list;
-        for (const QString &url : urls)
-            list << QUrl(QString(url).replace("{}", m_files));
+        const QList<QUrl> list = TestSupport::mapped(
+            urls, [this](const QString &url) { return QUrl(QString(url).replace("{}", m_files)); });
         QCOMPARE(addAndWait(store, list), keptPaths.size() - 1);
         QCOMPARE(paths(store.items()), keptPaths.replaceInStrings("{}", m_files));
         QCOMPARE(store.items().last().name, keptPaths.last().section('/', -1));
